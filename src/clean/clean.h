@@ -1,0 +1,26 @@
+// Cleaning operations called by the uninstall sequence.
+#pragma once
+
+#include <windows.h>
+
+//--- file and folder removal
+bool PathIsInFolder(const char* folder, const char* path);
+// 0 nothing matching left undeleted; 1 a deletion failed or was refused.
+int FolderDeleteFiles(const char* folder, const char* mask);
+// mode > 0 removes everything and the folder, 0 keeps the folder, < 0 keeps
+// every folder. 0 all deleted; 1 something stayed; -1 empty path or no folder.
+int FolderDeleteTree(const char* folder, int mode);
+// The eight deletions of the product's program files in installFolder.
+void ProgramFilesDelete(const char* installFolder);
+
+//--- shortcuts
+extern bool comInitialized; // set by the first shortcut read, cleared by ReleaseCom
+int ShortcutsRemove(const char* installFolder);
+void ShortcutGetTarget(const char* shortcutPath, char* target); // target: 260 bytes
+
+//--- file associations
+int AssociationRemove(const char* extension);
+
+//--- environment variables
+void EnvironmentRemoveVariables();
+int AutoexecRemoveVariable(const char* name);

@@ -1,0 +1,11 @@
+#include "driver/driver_state.h"
+
+int languageCode = 2;
+char ownFileName[PATH_CAPACITY];
+char ownFolder[PATH_CAPACITY];
+char installFolder[PATH_CAPACITY];
+char tempCopyPath[PATH_CAPACITY];
+char windowCaption[CAPTION_CAPACITY];
+int isNT = -1;
+int environmentChanged = 0;
+int restartNeeded = 0;

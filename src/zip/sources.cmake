@@ -1,0 +1,1 @@
+# Files of this subsystem, added to the program's core library.

@@ -1,0 +1,81 @@
+// The test bench: drives the real program as a person would. It starts
+// processes, finds their message boxes by caption, reads and answers them,
+// reads exit codes, and prepares files and registry keys inside the prefix.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace bench {
+
+//--- processes
+struct Process {
+    HANDLE handle = nullptr;
+    DWORD id = 0;
+};
+
+// Starts commandLine verbatim (the relaunch argument keeps its quotes) as a
+// detached process, so that a GUI program does not share the bench's console.
+// currentFolder may be empty (the bench's own). Returns a process with a null
+// handle when it could not be started.
+Process Start(const std::string& commandLine, const std::string& currentFolder = "");
+// Waits for the process to end and returns its full exit code; -999 on time-out.
+long WaitExit(Process& process, DWORD timeoutMs = 60000);
+void Close(Process& process);
+// Ends every process of this prefix whose image is named imageName (such as
+// "uninstKIVO.exe"); returns how many were ended.
+int KillAll(const char* imageName);
+// True while some process with that image name runs.
+bool IsRunning(const char* imageName);
+
+// Path of the program under test inside the prefix: C:\kivo\uninstKIVO.exe.
+std::string ProgramPath();
+
+//--- message boxes (dialog class #32770)
+struct Box {
+    HWND window = nullptr;
+    std::string caption;
+    std::string text;                 // the static text, "\r" kept as in the box
+    std::vector<std::string> buttons; // button texts in z order, such as "&Yes"
+    HWND owner = nullptr;             // GetWindow(GW_OWNER)
+    DWORD processId = 0;
+    bool found() const { return window != nullptr; }
+};
+
+// Waits up to timeoutMs for a visible box whose caption equals caption
+// (any caption when empty) and, when processId is not 0, that belongs to it.
+Box WaitBox(const std::string& caption, DWORD timeoutMs = 20000, DWORD processId = 0);
+// Presses the button with this control id (IDOK, IDYES, IDNO, ...).
+bool Press(const Box& box, int controlId);
+// Waits until the box's window is gone.
+bool WaitBoxGone(const Box& box, DWORD timeoutMs = 10000);
+// Style bits of the box's static icon and buttons are not visible; this tells
+// which button has the default-push style (its id), or 0.
+int DefaultButton(const Box& box);
+
+//--- files, inside the prefix
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool ReadFileBytes(const std::string& path, std::string& bytes);
+bool Exists(const std::string& path);       // file or folder
+bool IsFolder(const std::string& path);
+bool MakeFolders(const std::string& path);  // every missing folder of the path
+void RemoveTree(const std::string& path);   // clears read-only bits on the way
+std::vector<std::string> ListTree(const std::string& folder); // relative paths, files and folders, sorted
+std::string TempFolder();                   // %TEMP% without trailing backslash
+
+//--- registry
+bool RegSetString(HKEY root, const std::string& key, const char* name, const std::string& value,
+                  DWORD type = REG_SZ);
+bool RegSetDword(HKEY root, const std::string& key, const char* name, DWORD value);
+bool RegKeyExists(HKEY root, const std::string& key);
+bool RegValueExists(HKEY root, const std::string& key, const char* name);
+bool RegGetString(HKEY root, const std::string& key, const char* name, std::string& value);
+bool RegGetDword(HKEY root, const std::string& key, const char* name, DWORD& value);
+void RegDeleteTree(HKEY root, const std::string& key);
+
+//--- environment of this process
+void SetEnv(const char* name, const char* value); // null value removes it
+
+} // namespace bench
