@@ -51,8 +51,7 @@ Box WaitBox(const std::string& caption, DWORD timeoutMs = 20000, DWORD processId
 bool Press(const Box& box, int controlId);
 // Waits until the box's window is gone.
 bool WaitBoxGone(const Box& box, DWORD timeoutMs = 10000);
-// Style bits of the box's static icon and buttons are not visible; this tells
-// which button has the default-push style (its id), or 0.
+// The control id of the button with the default-push style, or 0.
 int DefaultButton(const Box& box);
 
 //--- files, inside the prefix

@@ -1,0 +1,174 @@
+#include "bench/bench.h"
+
+#include <algorithm>
+
+namespace bench {
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                                         nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+bool ReadFileBytes(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char chunk[65536];
+    DWORD got = 0;
+    bool ok = true;
+    while ((ok = ReadFile(file, chunk, sizeof(chunk), &got, nullptr) != 0) && got > 0) bytes.append(chunk, got);
+    CloseHandle(file);
+    return ok;
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsFolder(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool MakeFolders(const std::string& path) {
+    for (size_t at = path.find('\\', 3); ; at = path.find('\\', at + 1)) {
+        std::string part = path.substr(0, at);
+        if (!part.empty() && !IsFolder(part) && !CreateDirectoryA(part.c_str(), nullptr)) return false;
+        if (at == std::string::npos) return true;
+    }
+}
+
+void RemoveTree(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    SetFileAttributesA(path.c_str(), attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                    FILE_ATTRIBUTE_SYSTEM));
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileA(path.c_str());
+        return;
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name != "." && name != "..") RemoveTree(path + "\\" + name);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+static void ListInto(const std::string& root, const std::string& relative, std::vector<std::string>& out) {
+    WIN32_FIND_DATAA found;
+    std::string folder = relative.empty() ? root : root + "\\" + relative;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        std::string path = relative.empty() ? name : relative + "\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out.push_back(path + "\\");
+            ListInto(root, path, out);
+        } else {
+            out.push_back(path);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+std::vector<std::string> ListTree(const std::string& folder) {
+    std::vector<std::string> out;
+    ListInto(folder, "", out);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string TempFolder() {
+    char value[MAX_PATH] = "";
+    DWORD length = GetEnvironmentVariableA("TEMP", value, sizeof(value));
+    std::string temp(value, length < sizeof(value) ? length : 0);
+    while (!temp.empty() && temp.back() == '\\') temp.pop_back();
+    return temp;
+}
+
+bool RegSetString(HKEY root, const std::string& key, const char* name, const std::string& value, DWORD type) {
+    HKEY handle;
+    if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG status = RegSetValueExA(handle, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                                 static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS;
+}
+
+bool RegSetDword(HKEY root, const std::string& key, const char* name, DWORD value) {
+    HKEY handle;
+    if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG status = RegSetValueExA(handle, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS;
+}
+
+bool RegKeyExists(HKEY root, const std::string& key) {
+    HKEY handle;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+bool RegValueExists(HKEY root, const std::string& key, const char* name) {
+    HKEY handle;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return false;
+    LONG status = RegQueryValueExA(handle, name, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS;
+}
+
+bool RegGetString(HKEY root, const std::string& key, const char* name, std::string& value) {
+    HKEY handle;
+    value.clear();
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return false;
+    char data[4096];
+    DWORD size = sizeof(data) - 1, type = 0;
+    LONG status = RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(handle);
+    if (status != ERROR_SUCCESS) return false;
+    data[size] = 0;
+    value = data;
+    return true;
+}
+
+bool RegGetDword(HKEY root, const std::string& key, const char* name, DWORD& value) {
+    HKEY handle;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return false;
+    DWORD size = 4, type = 0;
+    LONG status = RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS && type == REG_DWORD;
+}
+
+void RegDeleteTree(HKEY root, const std::string& key) {
+    HKEY handle;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &handle) == ERROR_SUCCESS) {
+        char name[256];
+        while (RegEnumKeyA(handle, 0, name, sizeof(name)) == ERROR_SUCCESS) {
+            std::string child = key + "\\" + name;
+            RegDeleteTree(root, child);
+            if (RegKeyExists(root, child)) break;
+        }
+        RegCloseKey(handle);
+    }
+    RegDeleteKeyA(root, key.c_str());
+}
+
+} // namespace bench
