@@ -1,1 +1,2 @@
 # Files of this subsystem, added to the program's core library.
+list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/restart.cpp)

@@ -1,0 +1,138 @@
+// The second stage: the copy in the TEMP folder opens its console, checks
+// that it may work, runs the sequence, reports, and has its file deleted.
+#include "driver/second_stage.h"
+
+#include "clean/clean.h"
+#include "console/console.h"
+#include "driver/catalogue.h"
+#include "driver/delete_command.h"
+#include "driver/driver_state.h"
+#include "driver/message_box.h"
+#include "driver/stages.h"
+#include "platform/restart.h"
+
+#include <objbase.h>
+#include <windows.h>
+
+#include <cstring>
+
+// The main application's own mutex: while it exists the application runs.
+static const char* const APPLICATION_MUTEX = "_DAziv___Instance_";
+
+int BroadcastEnvironmentChange() {
+    DWORD_PTR answer = 0;
+    return SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>("Environment"),
+                               SMTO_ABORTIFHUNG, 5000, &answer) != 0;
+}
+
+int (*environmentBroadcast)() = BroadcastEnvironmentChange;
+
+void AnnounceEnvironmentChange() {
+    if (environmentChanged == 0) return;
+    ConsoleHighlight();
+    ConsoleWrite(CatalogueText(MSG_WAIT_PLEASE, languageCode));
+    // Programs that missed the news keep the old values until Windows restarts.
+    if (environmentBroadcast() == 0) restartNeeded = -1;
+    ConsoleSetForeground(0);
+    ConsoleSetBackground(14);
+    ConsoleSetColumn(0);
+    ConsoleBlank(60);
+}
+
+int IsWindowsNT() {
+    return (GetVersion() & 0x80000000u) == 0 ? -1 : 0;
+}
+
+// Full access to HKLM\SYSTEM is what only an administrator has; the key
+// always exists, so nothing is created.
+int IsAdministrator() {
+    HKEY key;
+    DWORD disposition;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, const_cast<char*>(""), REG_OPTION_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS) {
+        return 0;
+    }
+    RegCloseKey(key);
+    return -1;
+}
+
+void ReleaseCom() {
+    if (!comInitialized) return;
+    CoUninitialize();
+    comInitialized = false;
+}
+
+// The interpreter gets a console of its own, hidden, so that ours closes as
+// this process ends and the waiting command shows nothing.
+int DeleteOwnCopy() {
+    char comspec[PATH_CAPACITY];
+    DWORD length = GetEnvironmentVariableA("COMSPEC", comspec, PATH_CAPACITY);
+    if (length == 0 || length >= static_cast<DWORD>(PATH_CAPACITY)) return -1;
+    char folder[PATH_CAPACITY];
+    char fileName[PATH_CAPACITY];
+    if (FindOwnPath(folder, fileName) != 0) return -1;
+    char commandLine[DELETE_COMMAND_CAPACITY];
+    if (DeleteCommandFormat(commandLine, DELETE_COMMAND_CAPACITY, comspec, folder, fileName) != 0) return -1;
+
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(comspec, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process)) {
+        return -1;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    ExitProcess(0);
+}
+
+// Holds the application's mutex, owned, until the second stage ends.
+struct MutexHolder {
+    HANDLE handle;
+    ~MutexHolder() {
+        if (handle != nullptr) CloseHandle(handle);
+    }
+};
+
+static void ReportResult(const char* title) {
+    if (restartNeeded == 0) {
+        ShowMessage(0, 4, 0, CatalogueText(MSG_SUCCESS, languageCode), title);
+        return;
+    }
+    if (ShowMessage(3, 2, 1, CatalogueText(MSG_RESTART_QUESTION, languageCode), title) != 1) return;
+    if (RestartSystem(EWX_REBOOT) != 0) {
+        ShowMessage(0, 3, 0, CatalogueText(MSG_RESTART_IMPOSSIBLE, languageCode), title);
+    }
+}
+
+int RunSecondStage(HINSTANCE instance) {
+    const char* title = CatalogueText(MSG_TITLE, languageCode);
+    lstrcpynA(windowCaption, title, CAPTION_CAPACITY);
+
+    ConsoleConfigure(60, 12, 12, 0, 14);
+    ConsoleOpen(instance, title, false);
+
+    // A mutex that could not be created at all is treated like a taken one:
+    // without it we cannot know that the application is stopped.
+    MutexHolder application{CreateMutexA(nullptr, TRUE, APPLICATION_MUTEX)};
+    if (application.handle == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+        ShowMessage(0, 1, 0, CatalogueText(MSG_APP_RUNNING, languageCode), title);
+        ReleaseCom();
+        return 0;
+    }
+
+    isNT = IsWindowsNT();
+    if (isNT != 0 && IsAdministrator() == 0) {
+        ShowMessage(0, 1, 0, CatalogueText(MSG_MUST_BE_ADMIN, languageCode), title);
+        ReleaseCom();
+        return 0;
+    }
+
+    RunUninstallSequence(installFolder, installFolder, 1);
+    AnnounceEnvironmentChange();
+    ReportResult(title);
+
+    ReleaseCom();
+    return DeleteOwnCopy();
+}

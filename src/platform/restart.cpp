@@ -1,0 +1,33 @@
+#include "platform/restart.h"
+
+// Windows 9x has no privileges: GetVersion's top bit tells it apart.
+static bool IsWindows9x() {
+    return (GetVersion() & 0x80000000u) != 0;
+}
+
+int SetProcessPrivilege(const char* name, bool enable) {
+    if (IsWindows9x()) return -1;
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return 0;
+    TOKEN_PRIVILEGES wanted;
+    wanted.PrivilegeCount = 1;
+    int result = 0;
+    if (LookupPrivilegeValueA(nullptr, name, &wanted.Privileges[0].Luid)) {
+        wanted.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
+        // Only the return value counts: a privilege the account lacks is not
+        // an error of the call itself.
+        TOKEN_PRIVILEGES previous;
+        DWORD previousLength = sizeof previous;
+        result = AdjustTokenPrivileges(token, FALSE, &wanted, sizeof previous, &previous, &previousLength);
+    }
+    CloseHandle(token);
+    return result;
+}
+
+// The privilege is held only for the request and given up whatever it gave.
+int RestartSystem(UINT flags) {
+    if (SetProcessPrivilege("SeShutdownPrivilege", true) == 0) return -2;
+    int result = ExitWindowsEx(flags, 0) ? 0 : -1;
+    SetProcessPrivilege("SeShutdownPrivilege", false);
+    return result;
+}
