@@ -65,7 +65,7 @@ struct ZipArchive {
     uint32_t stateFlags;
     void* sink;          // output handle, or base address of a memory sink
     char* password;      // heap copy, or null
-    uint32_t bytesWritten;
+    uint32_t bytesWritten;  // bytes that reached the sink: its position less the base offset
     uint32_t baseOffset; // sink position at opening; added to every recorded offset
     uint32_t error;      // sticky within an entry; cleared before its local header
     void* mapping;       // mapping behind a memory sink the archive created
@@ -75,6 +75,10 @@ struct ZipArchive {
     uint8_t* cryptBuffer;
     uint32_t cryptCapacity;
     ZipEntry* entries;
+    ZipEntry* lastEntry;    // tail of the entry list, so that appending stays cheap
+    uint32_t entryCount;    // listed entries; never above 65,535 (the end record's 16 bits)
+    uint32_t centralSize;   // bytes that the listed entries take in the central directory
+    uint32_t writeLimit;    // highest sink offset (base included) the current writes may reach
     uint32_t sourceStart;
     uint32_t announcedSize; // ZIP_UNKNOWN_SIZE when not known before reading
     uint32_t bytesRead;
