@@ -1,5 +1,9 @@
 # Files of this subsystem, added to the program's core library.
 list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/driver_state.cpp)
+list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/first_stage.cpp)
+list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/relaunch_argument.cpp)
+list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/catalogue.cpp)
+list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/message_box.cpp)
 list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/archive_name.cpp)
 list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/delete_command.cpp)
 list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/sequence.cpp)

@@ -1,0 +1,87 @@
+#include "clean/file_tests.h"
+
+#include <windows.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr int CREATE_PATH_CAPACITY = 520; // FileCopy's targets reach this length
+
+bool IsLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+char FoldCase(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+long long ModificationTime(const char* path) {
+    struct _stat64 status;
+    return _stat64(path, &status) == 0 ? static_cast<long long>(status.st_mtime) : 0;
+}
+
+} // namespace
+
+bool FileExists(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool FolderExists(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A bare drive, a drive root and a drive-relative path have nothing behind a
+// root; neither has a relative path. For \\server\share\rest it is "rest".
+const char* PathSkipRoot(const char* path) {
+    size_t length = strlen(path);
+    if (length >= 2 && IsLetter(path[0]) && path[1] == ':')
+        return length > 3 && path[2] == '\\' ? path + 3 : nullptr;
+    if (path[0] != '\\' || length <= 1) return nullptr;
+    if (path[1] != '\\') return path + 1;
+    const char* server = strchr(path + 2, '\\');
+    if (server == nullptr) return nullptr;
+    const char* share = strchr(server + 1, '\\');
+    return share != nullptr ? share + 1 : nullptr;
+}
+
+int FolderCreatePath(const char* folder) {
+    char work[CREATE_PATH_CAPACITY];
+    size_t length = strnlen(folder, CREATE_PATH_CAPACITY);
+    if (length >= CREATE_PATH_CAPACITY) return -1;
+    memcpy(work, folder, length + 1);
+    const char* rest = PathSkipRoot(work);
+    if (rest == nullptr) return -1;
+    char* part = work + (rest - work);
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, TRUE};
+    while (*part != '\0') {
+        char* separator = strchr(part, '\\');
+        if (separator != nullptr) *separator = '\0';
+        // An existing folder along the way is what we want, not a failure.
+        if (!CreateDirectoryA(work, &security) && GetLastError() != ERROR_ALREADY_EXISTS) return -1;
+        if (separator == nullptr) break;
+        *separator = '\\';
+        part = separator + 1;
+    }
+    return 0;
+}
+
+bool PathSameFileName(const char* a, const char* b) {
+    const char* nameA = strrchr(a, '\\');
+    const char* nameB = strrchr(b, '\\');
+    if (nameA == nullptr) nameA = a;
+    if (nameB == nullptr) nameB = b;
+    for (; *nameA != '\0' && FoldCase(*nameA) == FoldCase(*nameB); ++nameA, ++nameB) {
+    }
+    return FoldCase(*nameA) == FoldCase(*nameB);
+}
+
+int FileCompareTimes(const char* a, const char* b) {
+    long long timeA = ModificationTime(a);
+    long long timeB = ModificationTime(b);
+    return timeA > timeB ? 1 : (timeA == timeB ? 0 : -1);
+}
