@@ -1,0 +1,33 @@
+// Bit output of the compressor: bits are gathered in a 64-bit buffer and leave
+// in whole bytes through the archive's I/O buffer to ZipWriteBytes.
+#pragma once
+
+#include "zip/deflate_state.h"
+
+#include <cstdint>
+
+//--- bytes to the sink
+void DeflateWriteOut(DeflateState* s);
+void DeflateWindup(DeflateState* s);
+void DeflateWriteStored(DeflateState* s, const uint8_t* input, uint32_t length);
+
+//--- bits
+// Appends length (0-16) bits of value, least significant first. Whole 32-bit
+// words move to the output buffer, which is written to the sink when fewer than
+// 4 bytes of it are free.
+inline void DeflateSendBits(DeflateState* s, uint32_t value, uint32_t length) {
+    s->bitBuffer |= static_cast<uint64_t>(value) << s->bitCount;
+    s->bitCount += length;
+    if (s->bitCount >= 32) {
+        if (s->outSize - s->outPos < 4) DeflateWriteOut(s);
+        uint8_t* out = s->outBuffer + s->outPos;
+        const uint32_t word = static_cast<uint32_t>(s->bitBuffer);
+        out[0] = static_cast<uint8_t>(word);
+        out[1] = static_cast<uint8_t>(word >> 8);
+        out[2] = static_cast<uint8_t>(word >> 16);
+        out[3] = static_cast<uint8_t>(word >> 24);
+        s->outPos += 4;
+        s->bitBuffer >>= 32;
+        s->bitCount -= 32;
+    }
+}
