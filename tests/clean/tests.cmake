@@ -1,1 +1,2 @@
 # Tests of this subsystem (see kivo_add_test in ../CMakeLists.txt).
+kivo_add_test(NAME clean_folders_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/folder_removal_test.cpp)

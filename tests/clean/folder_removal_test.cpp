@@ -1,0 +1,115 @@
+// File and folder removal against Wine's file system.
+#include "clean/clean.h"
+#include "clean/clean_tree.h"
+
+#include <gtest/gtest.h>
+
+using Tree = std::vector<std::string>;
+
+namespace {
+
+const Tree SAMPLE = {"a.txt", "hidden.dat", "sub\\b.txt", "sub\\deeper\\c.txt", "empty\\"};
+
+std::string Fresh(const std::string& name) {
+    const std::string root = "C:\\t\\" + name;
+    bench::RemoveTree(root);
+    EXPECT_TRUE(MakeTree(root, SAMPLE));
+    AddAttributes(root + "\\hidden.dat", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    return root;
+}
+
+} // namespace
+
+TEST(FolderDeleteTree, ModesDecideWhichFoldersGo) {
+    const std::string all = Fresh("all");
+    EXPECT_EQ(0, FolderDeleteTree((all + "\\").c_str(), 1)); // the trailing "\" is dropped
+    EXPECT_FALSE(bench::Exists(all));
+
+    const std::string keepTop = Fresh("keepTop");
+    EXPECT_EQ(0, FolderDeleteTree(keepTop.c_str(), 0));
+    EXPECT_TRUE(bench::IsFolder(keepTop));
+    EXPECT_EQ(Tree{}, bench::ListTree(keepTop));
+
+    const std::string keepAll = Fresh("keepAll");
+    EXPECT_EQ(0, FolderDeleteTree(keepAll.c_str(), -1));
+    EXPECT_EQ((Tree{"empty\\", "sub\\", "sub\\deeper\\"}), bench::ListTree(keepAll));
+}
+
+TEST(FolderDeleteTree, ReadOnlyFileStaysWithEveryFolderAboveIt) {
+    const std::string root = Fresh("readOnly");
+    AddAttributes(root + "\\sub\\deeper\\c.txt", FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(1, FolderDeleteTree(root.c_str(), 1));
+    EXPECT_EQ((Tree{"sub\\", "sub\\deeper\\", "sub\\deeper\\c.txt"}), bench::ListTree(root));
+    EXPECT_TRUE(HasAttributes(root + "\\sub\\deeper\\c.txt", FILE_ATTRIBUTE_READONLY));
+}
+
+TEST(FolderDeleteTree, EmptyOrMissingFolderTouchesNothing) {
+    EXPECT_EQ(-1, FolderDeleteTree("", 1));
+    EXPECT_EQ(-1, FolderDeleteTree("C:\\t\\missing", 1));
+    const std::string root = Fresh("twice");
+    EXPECT_EQ(0, FolderDeleteTree(root.c_str(), 0));
+    EXPECT_EQ(0, FolderDeleteTree(root.c_str(), 0)); // a second run finds nothing to fail on
+}
+
+// A drive root handed in by mistake must never be emptied.
+TEST(FolderDeleteTree, DriveRootsAreRefused) {
+    ASSERT_TRUE(bench::WriteFileBytes("C:\\sentinel.txt", "keep"));
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(sizeof current, current);
+    SetCurrentDirectoryA("C:\\");
+    for (const char* root : {"C:\\", "C:", "c:\\\\", "\\", "C:\\.", "C:\\t\\..", "."}) {
+        EXPECT_EQ(1, FolderDeleteTree(root, 0)) << root;
+        EXPECT_EQ(1, FolderDeleteFiles(root, "*.txt")) << root;
+    }
+    EXPECT_EQ(1, FolderDeleteFiles("", "sentinel.txt")); // the current folder is the root
+    SetCurrentDirectoryA(current);
+    EXPECT_TRUE(bench::Exists("C:\\sentinel.txt"));
+    EXPECT_TRUE(bench::IsFolder("C:\\windows"));
+}
+
+// Entries beyond the 520-byte working path are left and reported, never cut.
+TEST(FolderDeleteTree, EntriesBeyondTheWorkingPathStayAndFail) {
+    const std::string root = Fresh("long");
+    const std::string level1 = root + "\\" + std::string(200, 'a');
+    const std::string level2 = level1 + "\\" + std::string(200, 'b');
+    const std::string deepFile = level2 + "\\" + std::string(150, 'c') + ".txt";
+    ASSERT_TRUE(MakeLongFolder(level1) && MakeLongFolder(level2) && MakeLongFile(deepFile));
+    EXPECT_EQ(1, FolderDeleteTree(root.c_str(), 1));
+    EXPECT_TRUE(LongExists(deepFile));
+    EXPECT_FALSE(bench::Exists(root + "\\a.txt"));
+}
+
+TEST(FolderDeleteFiles, DeletesMatchingFilesOfOneFolderOnly) {
+    const std::string root = Fresh("files");
+    ASSERT_TRUE(MakeTree(root, {"ro.txt", "c.TXT", "notes.txtbook"}));
+    AddAttributes(root + "\\ro.txt", FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(1, FolderDeleteFiles(root.c_str(), "*.TXT"));
+    // notes.txtbook matches "*.TXT" only through its short name: it is data.
+    EXPECT_EQ((Tree{"empty\\", "hidden.dat", "notes.txtbook", "ro.txt", "sub\\", "sub\\b.txt",
+                    "sub\\deeper\\", "sub\\deeper\\c.txt"}),
+              bench::ListTree(root));
+    EXPECT_EQ(0, FolderDeleteFiles((root + "\\sub\\").c_str(), ""));
+    EXPECT_EQ((Tree{"deeper\\", "deeper\\c.txt"}), bench::ListTree(root + "\\sub"));
+    EXPECT_EQ(0, FolderDeleteFiles("C:\\t\\missing", nullptr));
+}
+
+TEST(ProgramFilesDelete, LeavesTheUsersDataForTheArchive) {
+    const std::string install = "C:\\Apps\\KIVO";
+    ASSERT_TRUE(MakeTree(install, {"KIVO.EXE", "uninstKIVO.exe", "run.log", "data.kvo", "DOC\\manual.pdf",
+                                   "DOC\\extra\\notes.txt", "KIVO\\core.dll", "KIVO\\a.kiv", "KIVO\\KV.KV",
+                                   "KIVO\\tool.exe", "KIVO\\mine.kivo", "KIVO\\KV.KVX", "ZAVURE\\z.bin",
+                                   "ZAVURE\\z2.dat", "Data\\x.exe"}));
+    ProgramFilesDelete(install.c_str());
+    EXPECT_EQ((Tree{"DOC\\", "DOC\\extra\\", "DOC\\extra\\notes.txt", "Data\\", "Data\\x.exe", "KIVO\\",
+                    "KIVO\\KV.KVX", "KIVO\\mine.kivo", "ZAVURE\\", "data.kvo"}),
+              bench::ListTree(install));
+}
+
+TEST(PathIsInFolder, WholeComponentsIgnoringCaseOfAToZ) {
+    EXPECT_TRUE(PathIsInFolder("C:\\Prog\\KIVO", "c:\\prog\\kivo\\x.exe"));
+    EXPECT_TRUE(PathIsInFolder("C:\\Prog\\KIVO", "C:\\PROG\\KIVO"));
+    EXPECT_FALSE(PathIsInFolder("C:\\Prog\\KIVO", "C:\\Prog\\KIVO2\\x.exe"));
+    EXPECT_FALSE(PathIsInFolder("C:\\A", "C:\\AB"));
+    EXPECT_FALSE(PathIsInFolder("C:\\A\\", "C:\\A\\B"));
+    EXPECT_FALSE(PathIsInFolder("C:\\A\xC9", "C:\\a\xE9")); // only A to Z fold
+}
