@@ -1,0 +1,265 @@
+#include "e2e/sample_install.h"
+
+#include "bench/bench.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <cstdio>
+
+namespace e2e {
+
+namespace {
+
+const char* const UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO";
+const char* const MACHINE_ENVIRONMENT = "System\\CurrentControlSet\\Control\\Session Manager\\Environment";
+
+// Bytes that deflate can shrink but not to nothing, so that the archive's
+// contents are really compared; seeded, hence the same in every run.
+std::string SampleBytes(unsigned seed, size_t size) {
+    std::string bytes;
+    bytes.reserve(size);
+    unsigned state = seed;
+    const char* words[] = {"KIVO ", "client ", "2013 ", "invoice\r\n", "total=", "\x01\x02\xFF"};
+    while (bytes.size() < size) {
+        state = state * 1103515245u + 12345u;
+        bytes += (state >> 16) % 3 == 0 ? std::string(1, static_cast<char>(state >> 8))
+                                        : std::string(words[(state >> 16) % 6]);
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
+void Write(const std::string& path, const std::string& bytes) {
+    std::string folder = path.substr(0, path.rfind('\\'));
+    bench::MakeFolders(folder);
+    bench::WriteFileBytes(path, bytes);
+}
+
+void MakeShortcut(const std::string& path, const std::string& target) {
+    bench::MakeFolders(path.substr(0, path.rfind('\\')));
+    IShellLinkA* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&link)))) {
+        return;
+    }
+    link->SetPath(target.c_str());
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        wchar_t wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+        file->Save(wide, TRUE);
+        file->Release();
+    }
+    link->Release();
+}
+
+std::string Desktop() {
+    char path[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, path);
+    return path;
+}
+
+// Profiles laid out as the walk expects them: the real user's desktop, the
+// public desktop, and start menus named like the user's own inside profiles.
+std::string Profiles() {
+    std::string desktop = Desktop();
+    std::string profile = desktop.substr(0, desktop.rfind('\\'));
+    return profile.substr(0, profile.rfind('\\'));
+}
+
+std::string StartMenuName() {
+    char path[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_STARTMENU, nullptr, 0, path);
+    std::string menu = path;
+    return menu.substr(menu.rfind('\\') + 1);
+}
+
+std::string UserProfile() {
+    std::string desktop = Desktop();
+    return desktop.substr(0, desktop.rfind('\\'));
+}
+
+} // namespace
+
+const std::vector<DataFile>& DataFiles() {
+    static const std::vector<DataFile> files = {
+        {"notes.txt", "notes of the user\r\n"},
+        {"KIVO\\user.cfg", "[user]\r\nname=Ana\r\n"},
+        {"Data\\clients.dat", SampleBytes(1, 70000)},
+        {"Data\\2013\\june\\report.txt", SampleBytes(2, 3000)},
+        {"Data\\2013\\june\\deep\\a\\b\\leaf.txt", "leaf"},
+        {"Data\\empty.dat", ""},
+        {"ZAVURE\\sub\\kept.dat", SampleBytes(3, 500)},
+        {"DOC\\images\\figure.bin", SampleBytes(4, 1200)},
+    };
+    return files;
+}
+
+std::vector<std::string> ProgramFiles() {
+    return {"uninstKIVO.exe", "setup.LOG",      "DOC\\manual.txt", "DOC\\readme.htm", "KIVO\\KIVO.EXE",
+            "KIVO\\kivo.dll", "KIVO\\base.KIV", "KIVO\\KV.KV",     "ZAVURE\\z1.bin"};
+}
+
+std::vector<std::string> ProductShortcuts() {
+    std::string menu = StartMenuName();
+    std::string profiles = Profiles();
+    return {Desktop() + "\\KIVO.lnk",
+            profiles + "\\Public\\Desktop\\KIVO data.lnk",
+            profiles + "\\alice\\Desktop\\KIVO.lnk",
+            profiles + "\\alice\\" + menu + "\\Programs\\KIVO\\KIVO.lnk",
+            profiles + "\\alice\\" + menu + "\\Programs\\KIVO\\Manual.lnk",
+            UserProfile() + "\\" + menu + "\\Programs\\KIVO\\KIVO.lnk",
+            UserProfile() + "\\" + menu + "\\Programs\\Tools\\KIVO.lnk"};
+}
+
+std::vector<std::string> ForeignShortcuts() {
+    std::string menu = StartMenuName();
+    return {Desktop() + "\\Other.lnk", Desktop() + "\\KIVO2.lnk",
+            UserProfile() + "\\" + menu + "\\Programs\\Tools\\Other.lnk"};
+}
+
+std::string ShortcutTarget(const std::string& path) {
+    if (path.find("Other") != std::string::npos) return "C:\\Apps\\Other\\other.exe";
+    if (path.find("KIVO2") != std::string::npos) return "C:\\Apps\\KIVO2\\k2.exe";
+    if (path.find("data") != std::string::npos) return "C:\\Apps\\KIVO\\Data";
+    if (path.find("Manual") != std::string::npos) return "C:\\Apps\\KIVO\\DOC\\manual.txt";
+    return "C:\\Apps\\KIVO\\KIVO\\KIVO.EXE";
+}
+
+void LayOutInstallation() {
+    std::string install = INSTALL_FOLDER;
+    std::string program;
+    bench::ReadFileBytes(bench::ProgramPath(), program);
+    for (const std::string& file : ProgramFiles()) {
+        Write(install + "\\" + file, file == "uninstKIVO.exe" ? program : "program file " + file);
+    }
+    for (const DataFile& file : DataFiles()) {
+        Write(install + "\\" + file.path, file.bytes);
+        Write(std::string(EXPECTED_FOLDER) + "\\" + file.path, file.bytes);
+    }
+    bench::MakeFolders(install + "\\Data\\empty folder");
+    Write("C:\\Apps\\Other\\other.exe", "other program");
+    Write("C:\\Apps\\KIVO2\\k2.exe", "a neighbour whose name begins like ours");
+
+    bench::RegSetString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "InstallLocation", install);
+    bench::RegSetString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayName", "KIVO");
+    bench::RegSetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other",
+                        "DisplayName", "Other");
+    bench::RegSetDword(HKEY_CURRENT_USER, "Software\\TMW\\KIVO\\Windows", "Left", 10);
+    bench::RegSetString(HKEY_CURRENT_USER, "Software\\TMW\\Common", "Owner", "TMW");
+    bench::RegSetString(HKEY_CURRENT_USER, "Software\\Other Vendor", "Kept", "yes");
+
+    bench::RegSetString(HKEY_CLASSES_ROOT, ".KVO", nullptr, "KIVO.Document");
+    bench::RegSetString(HKEY_CLASSES_ROOT, "KIVO.Document\\shell\\open\\command", nullptr,
+                        "\"C:\\Apps\\KIVO\\KIVO\\KIVO.EXE\" \"%1\"");
+    bench::RegSetString(HKEY_CLASSES_ROOT, ".GKV", nullptr, "KIVO.Graph");
+    bench::RegSetString(HKEY_CLASSES_ROOT, "KIVO.Graph\\DefaultIcon", nullptr,
+                        "C:\\Apps\\KIVO\\KIVO\\KIVO.EXE,1");
+    bench::RegSetString(HKEY_CLASSES_ROOT, ".kvx", nullptr, "Other.Document");
+    bench::RegSetString(HKEY_CLASSES_ROOT, "Other.Document\\shell\\open\\command", nullptr,
+                        "other.exe \"%1\"");
+
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        const char* key = root == HKEY_CURRENT_USER ? "Environment" : MACHINE_ENVIRONMENT;
+        bench::RegSetString(root, key, "KIVO", install);
+        bench::RegSetString(root, key, "REVERIRA", "%KIVO%\\Data", REG_EXPAND_SZ);
+        bench::RegSetString(root, key, "KIVO_OTHER", "kept");
+    }
+
+    CoInitialize(nullptr);
+    for (const std::string& link : ProductShortcuts())
+        MakeShortcut(link, ShortcutTarget(link));
+    for (const std::string& link : ForeignShortcuts())
+        MakeShortcut(link, ShortcutTarget(link));
+    CoUninitialize();
+}
+
+void WriteAutoexec() {
+    bench::WriteFileBytes("C:\\autoexec.bat", "@ECHO OFF\r\nset KIVO=C:\\Apps\\KIVO\r\nPATH C:\\DOS\r\n"
+                                              "set REVERIRA=C:\\Apps\\KIVO\\Data\r\nset TEMP=C:\\TEMP\r\n");
+}
+
+std::string AutoexecAfter() {
+    return "@ECHO OFF\r\nPATH C:\\DOS\r\nset TEMP=C:\\TEMP\r\n";
+}
+
+std::vector<std::string> ArchivesAtRoot(char drive) {
+    std::vector<std::string> names;
+    std::string pattern = std::string(1, drive) + ":\\savKIVO[*";
+    WIN32_FIND_DATAA item;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &item);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        names.push_back(std::string(1, drive) + ":\\" + item.cFileName);
+    } while (FindNextFileA(search, &item));
+    FindClose(search);
+    return names;
+}
+
+// The console belongs to the uninstaller; a process of our own attaches to it
+// and writes each row as two lines: the characters and their attributes in hex.
+int ConsoleSnapshotMain(DWORD pid, const char* reportPath) {
+    FreeConsole();
+    if (!AttachConsole(pid)) return 2;
+    HANDLE output = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (output == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(output, &info)) return 3;
+    std::string report;
+    for (SHORT row = 0; row < info.dwSize.Y; ++row) {
+        std::string text(info.dwSize.X, ' ');
+        std::vector<WORD> attributes(info.dwSize.X);
+        DWORD read = 0;
+        COORD at = {0, row};
+        ReadConsoleOutputCharacterA(output, &text[0], info.dwSize.X, at, &read);
+        ReadConsoleOutputAttribute(output, attributes.data(), info.dwSize.X, at, &read);
+        report += text + "\n";
+        for (WORD attribute : attributes) {
+            char hex[3];
+            std::snprintf(hex, sizeof hex, "%02X", attribute & 0xFF);
+            report += hex;
+        }
+        report += "\n";
+    }
+    CloseHandle(output);
+    return bench::WriteFileBytes(reportPath, report) ? 0 : 4;
+}
+
+bool ReadConsoleOf(DWORD pid, std::vector<ConsoleLine>& lines) {
+    lines.clear();
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    const std::string report = "C:\\console-snapshot.txt";
+    DeleteFileA(report.c_str());
+    bench::Process child = bench::Start("\"" + std::string(self) + "\" --console-snapshot " +
+                                        std::to_string(pid) + " " + report);
+    long code = bench::WaitExit(child, 20000);
+    bench::Close(child);
+    std::string bytes;
+    if (code != 0 || !bench::ReadFileBytes(report, bytes)) return false;
+    size_t at = 0;
+    while (at < bytes.size()) {
+        size_t textEnd = bytes.find('\n', at);
+        size_t hexEnd = bytes.find('\n', textEnd + 1);
+        if (textEnd == std::string::npos || hexEnd == std::string::npos) break;
+        ConsoleLine line;
+        line.text = bytes.substr(at, textEnd - at);
+        for (size_t h = textEnd + 1; h + 1 < hexEnd; h += 2) {
+            line.attributes.push_back(static_cast<WORD>(std::stoul(bytes.substr(h, 2), nullptr, 16)));
+        }
+        lines.push_back(line);
+        at = hexEnd + 1;
+    }
+    return !lines.empty();
+}
+
+std::string SecondStageCommand(const std::string& argument) {
+    std::string program;
+    bench::ReadFileBytes(bench::ProgramPath(), program);
+    bench::MakeFolders("C:\\run");
+    bench::WriteFileBytes("C:\\run\\uninstKIVO.exe", program);
+    return "C:\\run\\uninstKIVO.exe " + argument;
+}
+
+} // namespace e2e

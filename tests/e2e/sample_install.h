@@ -1,0 +1,51 @@
+// A sample KIVO installation laid out in the prefix, and what the scenarios
+// read back from a running uninstaller (its console, its process).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+constexpr const char* INSTALL_FOLDER = "C:\\Apps\\KIVO";
+// A copy of every data file as it was before the run, for the archive check.
+constexpr const char* EXPECTED_FOLDER = "C:\\expected\\KIVO";
+
+struct DataFile {
+    const char* path; // relative to the installation folder
+    std::string bytes;
+};
+
+//--- the installation
+// Program files, data files (also mirrored into EXPECTED_FOLDER), registry
+// keys, associations, both variables in both environments, shortcuts in
+// several profiles, and unrelated neighbours of each that must stay.
+void LayOutInstallation();
+const std::vector<DataFile>& DataFiles();
+std::vector<std::string> ProgramFiles(); // relative paths
+std::vector<std::string> ProductShortcuts();
+std::vector<std::string> ForeignShortcuts();
+std::string ShortcutTarget(const std::string& path);
+// autoexec.bat of Windows 9x and the text expected after the variables left it.
+void WriteAutoexec();
+std::string AutoexecAfter();
+
+//--- archive names at the drive root
+std::vector<std::string> ArchivesAtRoot(char drive);
+
+//--- the uninstaller's console, read from another process
+struct ConsoleLine {
+    std::string text;             // OEM bytes, one per column
+    std::vector<WORD> attributes; // one per column
+};
+// Reads every row of the console of process pid through a helper child.
+bool ReadConsoleOf(DWORD pid, std::vector<ConsoleLine>& lines);
+// Entry of the helper child; returns its exit code.
+int ConsoleSnapshotMain(DWORD pid, const char* reportPath);
+
+//--- a copy of the program outside the installation, started as the second stage
+std::string SecondStageCommand(const std::string& argument);
+
+} // namespace e2e

@@ -1,0 +1,12 @@
+# Whole-program scenarios: each ctest entry runs in a fresh prefix copy.
+set(E2E_POSTCHECK "python3 ${CMAKE_CURRENT_LIST_DIR}/check_archive.py")
+kivo_add_test(NAME e2e_uninstall SOURCES e2e/e2e_test.cpp e2e/sample_install.cpp
+  ARGS --gtest_filter=EndToEnd.* ENV "KIVO_POSTCHECK=${E2E_POSTCHECK}" DEPENDS_PROGRAM TIMEOUT 240)
+target_link_libraries(e2e_uninstall PRIVATE ole32 uuid shell32)
+kivo_add_test(NAME e2e_uninstall_fr TARGET e2e_uninstall ARGS --gtest_filter=EndToEnd.*
+  ENV KIVO_LANG=fr_FR.UTF-8 "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
+kivo_add_test(NAME e2e_uninstall_es TARGET e2e_uninstall ARGS --gtest_filter=EndToEnd.*
+  ENV KIVO_LANG=es_MX.UTF-8 "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
+kivo_add_test(NAME e2e_uninstall_win98 TARGET e2e_uninstall ARGS --gtest_filter=EndToEnd.*
+  ENV KIVO_WINVER=win98 "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
+kivo_add_test(NAME e2e_refusals TARGET e2e_uninstall ARGS --gtest_filter=Refusals.* TIMEOUT 300)
