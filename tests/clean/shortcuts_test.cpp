@@ -1,0 +1,170 @@
+// Shortcut removal against Wine's shell, file system and shell-link object.
+#include "clean/clean.h"
+#include "clean/clean_tree.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string INSTALL = "C:\\Apps\\KIVO";
+const std::string OURS = INSTALL + "\\KIVO.EXE";
+const std::string OTHERS = "C:\\Other\\y.exe";
+
+bool MakeShortcut(const std::string& path, const std::string& target) {
+    bench::MakeFolders(path.substr(0, path.rfind('\\')));
+    IShellLinkA* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&link))))
+        return false;
+    IPersistFile* file = nullptr;
+    bool saved = SUCCEEDED(link->SetPath(target.c_str())) &&
+                 SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)));
+    if (file != nullptr) {
+        const std::wstring wide(path.begin(), path.end());
+        saved = SUCCEEDED(file->Save(wide.c_str(), TRUE)) && saved;
+        file->Release();
+    }
+    link->Release();
+    return saved;
+}
+
+// The shell's desktop is <profiles>\<user>\Desktop; the walk starts at
+// <profiles>. Wine keeps the real start menu under AppData, so the layout the
+// walk expects ("Start Menu" beside the desktop) is built here.
+struct Profiles {
+    std::string root, me, desktop;
+    Profiles() {
+        char path[MAX_PATH] = "";
+        SHGetSpecialFolderPathA(nullptr, path, CSIDL_DESKTOPDIRECTORY, FALSE);
+        desktop = path;
+        me = desktop.substr(0, desktop.rfind('\\'));
+        root = me.substr(0, me.rfind('\\'));
+    }
+};
+
+class Shortcuts : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        CoInitialize(nullptr);
+        ASSERT_TRUE(MakeTree(INSTALL, {"KIVO.EXE", "a.exe"}));
+        ASSERT_TRUE(MakeTree("C:\\Apps\\KIVO2", {"x.exe"}));
+        ASSERT_TRUE(MakeTree("C:\\Other", {"y.exe"}));
+    }
+    Profiles profiles;
+};
+
+struct Expected {
+    std::string path;
+    bool stays;
+};
+
+} // namespace
+
+TEST_F(Shortcuts, WalkFollowsTheProfileDepths) {
+    const std::string me = profiles.me, other = profiles.root + "\\Other";
+    const std::string programs = me + "\\Start Menu\\Programs";
+    const std::string wineMenu = me + "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
+    const std::vector<std::pair<std::string, std::string>> links = {
+        {profiles.root + "\\kivo.lnk", OURS},
+        {other + "\\kivo.lnk", OURS},
+        {profiles.desktop + "\\kivo.lnk", OURS},
+        {profiles.desktop + "\\folder.lnk", "C:\\APPS\\kivo"},
+        {profiles.desktop + "\\A.LNK", INSTALL + "\\a.exe"},
+        {profiles.desktop + "\\kivo2.lnk", "C:\\Apps\\KIVO2\\x.exe"},
+        {profiles.desktop + "\\.lnk", OURS},
+        {profiles.desktop + "\\hidden.lnk", OURS},
+        {me + "\\Start Menu\\kivo.lnk", OURS},
+        {programs + "\\KIVO\\kivo.lnk", OURS},
+        {programs + "\\KIVO\\Tools\\t.lnk", OURS},
+        {programs + "\\Mixed\\kivo.lnk", OURS},
+        {programs + "\\Mixed\\other.lnk", OTHERS},
+        {programs + "\\WithFile\\kivo.lnk", OURS},
+        {programs + "\\WithSub\\kivo.lnk", OURS},
+        {programs + "\\Locked\\kivo.lnk", OURS},
+        {other + "\\Desktop\\kivo.lnk", OURS},
+        {other + "\\Start Menu\\Programs\\KIVO\\kivo.lnk", OURS},
+        {other + "\\Documents\\kivo.lnk", OURS},
+        {wineMenu + "\\KIVO\\kivo.lnk", OURS},
+        {profiles.root + "\\Public\\Desktop\\kivo.lnk", OURS},
+    };
+    for (const auto& link : links)
+        ASSERT_TRUE(MakeShortcut(link.first, link.second)) << link.first;
+    ASSERT_TRUE(MakeTree(programs, {"WithFile\\readme.txt", "WithSub\\Sub\\notes.txt"}));
+    ASSERT_TRUE(bench::WriteFileBytes(profiles.desktop + "\\damaged.lnk", "not a shell link"));
+    AddAttributes(profiles.desktop + "\\hidden.lnk", FILE_ATTRIBUTE_HIDDEN);
+    AddAttributes(programs + "\\Locked", FILE_ATTRIBUTE_READONLY);
+
+    EXPECT_EQ(1, ShortcutsRemove(INSTALL.c_str()));
+    EXPECT_TRUE(comInitialized);
+
+    const std::vector<Expected> expected = {
+        {profiles.root + "\\kivo.lnk", false},
+        {other + "\\kivo.lnk", false},
+        {profiles.desktop + "\\kivo.lnk", false},
+        {profiles.desktop + "\\folder.lnk", false},
+        {profiles.desktop + "\\A.LNK", false},
+        {profiles.desktop + "\\kivo2.lnk", true},
+        {profiles.desktop + "\\.lnk", true},
+        {profiles.desktop + "\\hidden.lnk", true},
+        {profiles.desktop + "\\damaged.lnk", true},
+        {me + "\\Start Menu\\kivo.lnk", false},
+        {programs + "\\KIVO", false},
+        {programs + "\\Mixed\\kivo.lnk", false},
+        {programs + "\\Mixed\\other.lnk", true},
+        {programs + "\\WithFile\\readme.txt", true},
+        {programs + "\\WithSub\\Sub\\notes.txt", true},
+        {programs + "\\WithSub\\kivo.lnk", false},
+        {programs + "\\Locked", false},
+        {other + "\\Desktop\\kivo.lnk", false},
+        {other + "\\Start Menu\\Programs\\KIVO", false},
+        {other + "\\Start Menu\\Programs", true}, // the program folder stays, even empty
+        {other + "\\Documents\\kivo.lnk", true},  // only desktops and start menus are searched
+        {wineMenu + "\\KIVO\\kivo.lnk", true},    // Wine's own start menu is not where the walk looks
+        {profiles.root + "\\Public\\Desktop\\kivo.lnk", false},
+    };
+    for (const Expected& entry : expected)
+        EXPECT_EQ(entry.stays, bench::Exists(entry.path)) << entry.path;
+    EXPECT_FALSE(HasAttributes(profiles.desktop + "\\hidden.lnk", FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_TRUE(bench::Exists(OURS)); // targets are never touched
+}
+
+TEST_F(Shortcuts, UndeletableShortcutKeepsItsGroupAndFails) {
+    const std::string group = profiles.me + "\\Start Menu\\Programs\\Stuck";
+    ASSERT_TRUE(MakeShortcut(group + "\\kivo.lnk", OURS));
+    AddAttributes(group + "\\kivo.lnk", FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(0, ShortcutsRemove(INSTALL.c_str()));
+    EXPECT_TRUE(HasAttributes(group + "\\kivo.lnk", FILE_ATTRIBUTE_READONLY));
+    bench::RemoveTree(group);
+}
+
+TEST_F(Shortcuts, WithoutInstallFolderOnlyBrokenShortcutsGo) {
+    ASSERT_TRUE(MakeTree("C:\\Gone", {"old.exe"}));
+    ASSERT_TRUE(MakeShortcut(profiles.desktop + "\\broken.lnk", "C:\\Gone\\old.exe"));
+    ASSERT_TRUE(MakeShortcut(profiles.desktop + "\\alive.lnk", OTHERS));
+    bench::RemoveTree("C:\\Gone");
+    EXPECT_EQ(1, ShortcutsRemove(""));
+    EXPECT_FALSE(bench::Exists(profiles.desktop + "\\broken.lnk"));
+    EXPECT_TRUE(bench::Exists(profiles.desktop + "\\alive.lnk"));
+}
+
+// A shortcut whose path would overrun the walk's 261-byte path is left and
+// reported, never silently passed over.
+TEST_F(Shortcuts, ShortcutBeyondTheWalkPathStaysAndFails) {
+    const std::string folder = profiles.desktop + "\\" + std::string(190, 'f');
+    const std::string link = folder + "\\" + std::string(70, 'k') + ".lnk";
+    ASSERT_TRUE(MakeLongFolder(folder) && MakeLongFile(link));
+    EXPECT_EQ(0, ShortcutsRemove(INSTALL.c_str()));
+    EXPECT_TRUE(LongExists(link));
+}
+
+TEST_F(Shortcuts, UnreadableShortcutHasNoTarget) {
+    char target[MAX_PATH] = "stale";
+    ShortcutGetTarget("C:\\nowhere\\missing.lnk", target);
+    EXPECT_STREQ("", target);
+    ASSERT_TRUE(MakeShortcut("C:\\t\\ok.lnk", OTHERS));
+    ShortcutGetTarget("C:\\t\\ok.lnk", target);
+    EXPECT_STREQ(OTHERS.c_str(), target);
+}
