@@ -543,12 +543,13 @@ int ZipCloseArchive(ZipArchive* archive) {
             ZipFree(entry);
         }
         archive->lastEntry = nullptr;
+        const uint32_t size = archive->bytesWritten - start;
         WriteUInt32(archive, END_RECORD_SIGNATURE);
         ZipWriteUInt16(archive, 0); // this disk
         ZipWriteUInt16(archive, 0); // disk of the central directory
         ZipWriteUInt16(archive, static_cast<uint16_t>(count));
         ZipWriteUInt16(archive, static_cast<uint16_t>(count));
-        WriteUInt32(archive, archive->bytesWritten - start);
+        WriteUInt32(archive, size);
         WriteUInt32(archive, start + archive->baseOffset);
         ZipWriteUInt16(archive, 0); // comment length
         archive->stateFlags |= ZIP_ENDED;

@@ -25,8 +25,11 @@ bool PlaceAt(FolderWalk* walk, size_t at, const char* text) {
     return true;
 }
 
+// Only the folder itself and its parent are skipped: a folder whose name
+// merely begins with two dots holds files like any other, and leaving them
+// out would let the folder be deleted with them.
 bool IsSkippedFolder(const char* name) {
-    return std::strcmp(name, ".") == 0 || std::strncmp(name, "..", 2) == 0;
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
 int AddFile(FolderWalk* walk) {

@@ -1,1 +1,12 @@
 # Tests of this subsystem (see kivo_add_test in ../CMakeLists.txt).
+# Every archive that the Wine tests write is checked afterwards, on the Linux
+# side, by zipfile, zlib, unzip and 7z (check_archives.py).
+kivo_add_test(NAME zip_pure_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/zip_pure_test.cpp)
+kivo_add_test(NAME zip_container_test SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/zip_container_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zip_test_support.cpp
+  ENV "KIVO_POSTCHECK=python3 ${CMAKE_CURRENT_LIST_DIR}/check_archives.py")
+kivo_add_test(NAME zip_folder_test SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/zip_folder_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zip_test_support.cpp
+  ENV "KIVO_POSTCHECK=python3 ${CMAKE_CURRENT_LIST_DIR}/check_archives.py")

@@ -1,0 +1,489 @@
+// The container on its real sinks under Wine: records checked byte by byte
+// here, and every archive declared for the independent readers.
+#include "zip/zip.h"
+#include "zip/zip_crypt.h"
+#include "zip_test_support.h"
+
+#include "bench/bench.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <thread>
+
+using namespace ziptest;
+
+namespace {
+
+uint32_t Crc(const std::string& data) {
+    return Crc32Update(0, reinterpret_cast<const uint8_t*>(data.data()), uint32_t(data.size()));
+}
+
+std::string ReadAll(const std::string& path) {
+    std::string bytes;
+    bench::ReadFileBytes(path, bytes);
+    return bytes;
+}
+
+// Everything written to a pipe, collected on a thread of its own.
+struct PipeSink {
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    std::string bytes;
+    std::thread reader;
+    PipeSink() {
+        CreatePipe(&readEnd, &writeEnd, nullptr, 4096);
+        reader = std::thread([this] {
+            char chunk[4096];
+            DWORD got = 0;
+            while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0)
+                bytes.append(chunk, got);
+        });
+    }
+    std::string Finish() {
+        CloseHandle(writeEnd);
+        reader.join();
+        CloseHandle(readEnd);
+        return bytes;
+    }
+};
+
+// A pipe that delivers data from a thread of its own, as a source.
+struct PipeSource {
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    std::thread writer;
+    explicit PipeSource(const std::string& data) {
+        CreatePipe(&readEnd, &writeEnd, nullptr, 4096);
+        writer = std::thread([this, data] {
+            DWORD put = 0;
+            WriteFile(writeEnd, data.data(), DWORD(data.size()), &put, nullptr);
+            CloseHandle(writeEnd);
+        });
+    }
+    ~PipeSource() {
+        writer.join();
+        CloseHandle(readEnd);
+    }
+};
+
+int AddMemory(ZipArchive* archive, const char* name, const std::string& data) {
+    return ZipAddEntry(archive, name, data.data(), uint32_t(data.size()), ZIP_KIND_MEMORY);
+}
+
+void ExpectTimestampFields(const std::string& local, const std::string& central) {
+    ASSERT_EQ(local.size(), 17u);
+    ASSERT_EQ(central.size(), 9u);
+    EXPECT_EQ(local.substr(0, 5), std::string("UT\x0D\x00\x07", 5));
+    EXPECT_EQ(central.substr(0, 5), std::string("UT\x05\x00\x07", 5));
+    EXPECT_EQ(local.substr(5, 4), central.substr(5, 4)); // the same modification time
+}
+
+} // namespace
+
+TEST(ZipContainer, ArchiveWithoutEntriesIsTheEndRecordAlone) {
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchiveFile(&archive, PathOf("empty.zip").c_str(), nullptr), ZIP_OK);
+    EXPECT_EQ(ZipCloseArchive(archive), ZIP_OK);
+    const std::string bytes = ReadAll(PathOf("empty.zip"));
+    EXPECT_EQ(bytes, std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+    Declare("empty.zip", {});
+}
+
+TEST(ZipContainer, StoredFileHeaderIsRewrittenCompleteWithoutDescriptor) {
+    const std::string data = MakeData(5000, 'r', 1);
+    ASSERT_TRUE(bench::WriteFileBytes(PathOf("source.GZ"), data));
+    const DWORD attributes = GetFileAttributesA(PathOf("source.GZ").c_str());
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchiveFile(&archive, PathOf("stored.zip").c_str(), nullptr), ZIP_OK);
+    ASSERT_EQ(ZipAddEntry(archive, "dir\\sub\\source.GZ", PathOf("source.GZ").c_str(), 0, ZIP_KIND_FILE),
+              ZIP_OK);
+    ASSERT_EQ(ZipAddEntry(archive, "A\\B", nullptr, 0, ZIP_KIND_FOLDER + 16), ZIP_OK);
+    ASSERT_EQ(ZipCloseArchive(archive), ZIP_OK);
+
+    const std::string bytes = ReadAll(PathOf("stored.zip"));
+    const LocalHeader local = ParseLocal(bytes, 0);
+    ASSERT_TRUE(local.valid);
+    EXPECT_EQ(local.versionNeeded, 20);
+    EXPECT_EQ(local.flags, 0);
+    EXPECT_EQ(local.method, 0);
+    EXPECT_EQ(local.crc, Crc(data));
+    EXPECT_EQ(local.compressedSize, 5000u);
+    EXPECT_EQ(local.uncompressedSize, 5000u);
+    EXPECT_EQ(local.name, "dir/sub/source.GZ");
+    EXPECT_EQ(bytes.substr(local.dataAt, 5000), data);
+    // The folder entry follows the data at once: no data descriptor.
+    const LocalHeader folder = ParseLocal(bytes, local.dataAt + 5000);
+    ASSERT_TRUE(folder.valid);
+    EXPECT_EQ(folder.name, "A/B/");
+    EXPECT_EQ(folder.flags, 0);
+    EXPECT_EQ(folder.compressedSize, 0u);
+
+    const Directory d = ParseDirectory(bytes);
+    ASSERT_TRUE(d.valid) << d.why;
+    ASSERT_EQ(d.entries.size(), 2u);
+    EXPECT_EQ(d.entriesOnDisk, 2);
+    EXPECT_EQ(d.entriesTotal, 2);
+    const CentralHeader& c = d.entries[0];
+    EXPECT_EQ(c.versionMadeBy, 0x0B17);
+    EXPECT_EQ(c.versionNeeded, 20);
+    EXPECT_EQ(c.flags, 0);
+    EXPECT_EQ(c.crc, local.crc);
+    EXPECT_EQ(c.compressedSize, 5000u);
+    EXPECT_EQ(c.dosTime, local.dosTime);
+    EXPECT_EQ(c.dosDate, local.dosDate);
+    EXPECT_EQ(c.localOffset, 0u);
+    EXPECT_EQ(c.externalAttributes & 0xFF, attributes & 0x37);
+    EXPECT_EQ(c.externalAttributes >> 16, 0100600u);
+    ExpectTimestampFields(local.extra, c.extra);
+    const CentralHeader& f = d.entries[1];
+    EXPECT_EQ(f.name, "A/B/");
+    EXPECT_EQ(f.method, 0);
+    EXPECT_EQ(f.externalAttributes, 0x41C00010u);
+    EXPECT_EQ(f.localOffset, local.dataAt + 5000);
+    Declare("stored.zip", {{"dir/sub/source.GZ", data}, {"A/B/", "", true}});
+}
+
+TEST(ZipContainer, ReadOnlyFileLosesOwnerWrite) {
+    ASSERT_TRUE(bench::WriteFileBytes(PathOf("readonly.txt"), "kept"));
+    SetFileAttributesA(PathOf("readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    const DWORD attributes = GetFileAttributesA(PathOf("readonly.txt").c_str());
+    ASSERT_EQ(attributes & 0x03, 0x03u);
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchiveFile(&archive, PathOf("readonly.zip").c_str(), nullptr), ZIP_OK);
+    ASSERT_EQ(ZipAddEntry(archive, nullptr, PathOf("readonly.txt").c_str(), 0, ZIP_KIND_FILE), ZIP_OK);
+    ASSERT_EQ(ZipCloseArchive(archive), ZIP_OK);
+    SetFileAttributesA(PathOf("readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    const Directory d = ParseDirectory(ReadAll(PathOf("readonly.zip")));
+    ASSERT_EQ(d.entries.size(), 1u);
+    // A null name takes the path itself, with slashes.
+    EXPECT_EQ(d.entries[0].name, "C:/ziptest/readonly.txt");
+    EXPECT_EQ(d.entries[0].externalAttributes, (0100400u << 16) | (attributes & 0x37));
+    Declare("readonly.zip", {{"C:/ziptest/readonly.txt", "kept"}});
+}
+
+TEST(ZipContainer, DeflatedEntriesOfEveryShapePassTheReaders) {
+    struct Case {
+        const char* name;
+        std::string data;
+    };
+    const Case cases[] = {
+        {"empty.txt", ""},
+        {"text.txt", MakeData(20000, 't', 2)},
+        {"random.bin", MakeData(70000, 'r', 3)},
+        {"runs.dat", MakeData(300000, 'u', 4)},
+        {"slides.txt", MakeData(400000, 't', 5)},
+        {"doc.zip.txt", MakeData(3000, 't', 6)},
+        {"one.txt", "x"},
+    };
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchiveFile(&archive, PathOf("deflated.zip").c_str(), nullptr), ZIP_OK);
+    std::vector<Expected> expected;
+    for (const Case& c : cases) {
+        ASSERT_TRUE(bench::WriteFileBytes(PathOf(c.name), c.data));
+        ASSERT_EQ(ZipAddEntry(archive, c.name, PathOf(c.name).c_str(), 0, ZIP_KIND_FILE), ZIP_OK) << c.name;
+        expected.push_back({c.name, c.data});
+    }
+    ASSERT_EQ(ZipCloseArchive(archive), ZIP_OK);
+
+    const std::string bytes = ReadAll(PathOf("deflated.zip"));
+    const Directory d = ParseDirectory(bytes);
+    ASSERT_TRUE(d.valid) << d.why;
+    ASSERT_EQ(d.entries.size(), std::size(cases));
+    size_t next = 0;
+    for (size_t i = 0; i < d.entries.size(); ++i) {
+        const CentralHeader& c = d.entries[i];
+        const LocalHeader local = ParseLocal(bytes, c.localOffset);
+        ASSERT_TRUE(local.valid);
+        EXPECT_EQ(c.localOffset, next) << "entries follow each other without descriptors";
+        EXPECT_EQ(c.method, 8) << c.name;
+        EXPECT_EQ(c.flags, 0x0002) << c.name;
+        EXPECT_EQ(local.flags, 0x0002) << c.name;
+        EXPECT_EQ(local.crc, c.crc);
+        EXPECT_EQ(local.compressedSize, c.compressedSize);
+        EXPECT_EQ(c.uncompressedSize, cases[i].data.size());
+        EXPECT_EQ(c.crc, Crc(cases[i].data));
+        next = local.dataAt + c.compressedSize;
+    }
+    // An empty source is one empty final block.
+    EXPECT_EQ(d.entries[0].compressedSize, 2u);
+    EXPECT_EQ(bytes.substr(ParseLocal(bytes, 0).dataAt, 2), std::string("\x03\x00", 2));
+    Declare("deflated.zip", expected);
+}
+
+TEST(ZipContainer, FailedEntriesAreLeftOutAndLaterOnesStillLand) {
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchiveFile(&archive, PathOf("failures.zip").c_str(), nullptr), ZIP_OK);
+    EXPECT_EQ(ZipAddEntry(archive, "missing.txt", PathOf("no such file").c_str(), 0, ZIP_KIND_FILE),
+              ZIP_ERR_OPEN);
+    EXPECT_EQ(ZipAddEntry(archive, "", "x", 1, ZIP_KIND_MEMORY), ZIP_ERR_ARGS);
+    EXPECT_EQ(ZipAddEntry(archive, "m", nullptr, 5, ZIP_KIND_MEMORY), ZIP_ERR_ARGS);
+    EXPECT_EQ(ZipAddEntry(archive, "m", "x", 0, ZIP_KIND_MEMORY), ZIP_ERR_ARGS);
+    EXPECT_EQ(ZipAddEntry(archive, "h", INVALID_HANDLE_VALUE, 0, ZIP_KIND_HANDLE), ZIP_ERR_ARGS);
+    EXPECT_EQ(ZipAddEntry(nullptr, "m", "x", 1, ZIP_KIND_MEMORY), ZIP_ERR_ARGS);
+    // Names must fit the 260-byte field with their terminator.
+    const std::string longest(259, 'n');
+    EXPECT_EQ(AddMemory(archive, std::string(260, 'n').c_str(), "data"), ZIP_ERR_TOOBIG);
+    EXPECT_EQ(ZipAddEntry(archive, longest.c_str(), nullptr, 0, ZIP_KIND_FOLDER), ZIP_ERR_TOOBIG);
+    EXPECT_EQ(AddMemory(archive, longest.c_str(), "data"), ZIP_OK);
+
+    // A source that cannot be read fails the entry half-way: its header
+    // stays in the sink, unlisted, and the next entry must still be found.
+    HANDLE writeOnly = CreateFileA(PathOf("writeonly.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   CREATE_ALWAYS, 0, nullptr);
+    DWORD put = 0;
+    WriteFile(writeOnly, "abc", 3, &put, nullptr);
+    SetFilePointer(writeOnly, 0, nullptr, FILE_BEGIN);
+    EXPECT_EQ(ZipAddEntry(archive, "unreadable.gz", writeOnly, 0, ZIP_KIND_HANDLE), ZIP_ERR_READ);
+    CloseHandle(writeOnly);
+    EXPECT_EQ(AddMemory(archive, "after.txt", MakeData(3000, 't', 7)), ZIP_OK);
+    ASSERT_EQ(ZipCloseArchive(archive), ZIP_OK);
+
+    const std::string bytes = ReadAll(PathOf("failures.zip"));
+    const Directory d = ParseDirectory(bytes);
+    ASSERT_TRUE(d.valid) << d.why;
+    EXPECT_EQ(d.entriesTotal, 2);
+    ASSERT_EQ(d.entries.size(), 2u);
+    EXPECT_EQ(ParseLocal(bytes, d.entries[1].localOffset).name, "after.txt");
+    EXPECT_EQ(d.entries[0].externalAttributes, 0x80000000u);
+    Declare("failures.zip", {{longest, "data"}, {"after.txt", MakeData(3000, 't', 7)}});
+}
+
+TEST(ZipContainer, FailedLastEntryLeavesNoDirectoryAndClosingReportsIt) {
+    HANDLE writeOnly = CreateFileA(PathOf("writeonly2.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   CREATE_ALWAYS, 0, nullptr);
+    DWORD put = 0;
+    WriteFile(writeOnly, "abc", 3, &put, nullptr);
+    SetFilePointer(writeOnly, 0, nullptr, FILE_BEGIN);
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchiveFile(&archive, PathOf("lastfails.bin").c_str(), nullptr), ZIP_OK);
+    EXPECT_EQ(AddMemory(archive, "good.txt", "good"), ZIP_OK);
+    EXPECT_EQ(ZipAddEntry(archive, "bad.txt", writeOnly, 0, ZIP_KIND_HANDLE), ZIP_ERR_READ);
+    CloseHandle(writeOnly);
+    EXPECT_EQ(ZipCloseArchive(archive), ZIP_ERR_READ);
+    EXPECT_FALSE(ParseDirectory(ReadAll(PathOf("lastfails.bin"))).valid);
+}
+
+TEST(ZipContainer, OpeningRefusesBadKindsAndSinks) {
+    ZipArchive* archive = reinterpret_cast<ZipArchive*>(1);
+    EXPECT_EQ(ZipCreateArchive(&archive, nullptr, 0, 3, nullptr), ZIP_ERR_ARGS);
+    EXPECT_EQ(archive, nullptr);
+    EXPECT_EQ(ZipCreateArchive(&archive, nullptr, 0, ZIP_KIND_MEMORY, nullptr), ZIP_ERR_MEMSIZE);
+    EXPECT_EQ(ZipCreateArchive(&archive, INVALID_HANDLE_VALUE, 0, ZIP_KIND_HANDLE, nullptr), ZIP_ERR_ARGS);
+    EXPECT_EQ(ZipCreateArchiveFile(&archive, "C:\\no such folder\\a.zip", nullptr), ZIP_ERR_OPEN);
+    EXPECT_EQ(archive, nullptr);
+    EXPECT_EQ(ZipCloseArchive(nullptr), ZIP_ERR_ARGS);
+    // A block that cannot be written is not a sink.
+    void* readOnly = VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READONLY);
+    EXPECT_EQ(ZipCreateArchive(&archive, readOnly, 4096, ZIP_KIND_MEMORY, nullptr), ZIP_ERR_ARGS);
+    VirtualFree(readOnly, 0, MEM_RELEASE);
+}
+
+TEST(ZipContainer, MemorySinkHoldsAtMostCapacityLessOne) {
+    // A stored entry "x.gz" of d bytes takes 30 + 4 + 17 + d bytes.
+    std::string block(100, '\0');
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchive(&archive, &block[0], 100, ZIP_KIND_MEMORY, nullptr), ZIP_OK);
+    EXPECT_EQ(AddMemory(archive, "x.gz", std::string(48, 'd')), ZIP_OK);
+    EXPECT_EQ(archive->bytesWritten, 99u);
+    EXPECT_EQ(ParseLocal(block, 0).compressedSize, 48u);
+    EXPECT_EQ(ZipCloseArchive(archive), ZIP_ERR_MEMSIZE); // no room for the directory
+
+    ASSERT_EQ(ZipCreateArchive(&archive, &block[0], 100, ZIP_KIND_MEMORY + 16, nullptr), ZIP_OK);
+    EXPECT_EQ(AddMemory(archive, "x.gz", std::string(49, 'd')), ZIP_ERR_MEMSIZE);
+    EXPECT_EQ(ZipCloseArchive(archive), ZIP_ERR_MEMSIZE);
+
+    // A mapping that the archive makes for itself.
+    ASSERT_EQ(ZipCreateArchive(&archive, nullptr, 65536, ZIP_KIND_MEMORY, nullptr), ZIP_OK);
+    EXPECT_EQ(AddMemory(archive, "m.txt", MakeData(10000, 't', 8)), ZIP_OK);
+    EXPECT_EQ(ZipCloseArchive(archive), ZIP_OK);
+}
+
+TEST(ZipContainer, SixtyFiveThousandFiveHundredThirtySixthEntryIsRefused) {
+    std::string block(8u << 20, '\0');
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchive(&archive, &block[0], uint32_t(block.size()), ZIP_KIND_MEMORY, nullptr),
+              ZIP_OK);
+    std::vector<Expected> expected;
+    char name[16];
+    for (int i = 0; i < 65535; ++i) {
+        wsprintfA(name, "%x", i);
+        ASSERT_EQ(ZipAddEntry(archive, name, nullptr, 0, ZIP_KIND_FOLDER), ZIP_OK) << i;
+        expected.push_back({std::string(name) + "/", "", true});
+    }
+    EXPECT_EQ(ZipAddEntry(archive, "last", nullptr, 0, ZIP_KIND_FOLDER), ZIP_ERR_TOOBIG);
+    EXPECT_EQ(AddMemory(archive, "last.txt", "x"), ZIP_ERR_TOOBIG);
+    const uint32_t size = archive->memPosition;
+    ASSERT_EQ(ZipCloseArchive(archive), ZIP_OK);
+    block.resize(block.find(std::string("PK\x05\x06", 4), size) + 22);
+    const Directory d = ParseDirectory(block);
+    ASSERT_TRUE(d.valid) << d.why;
+    EXPECT_EQ(d.entriesTotal, 65535);
+    bench::WriteFileBytes(PathOf("many.zip"), block);
+    Declare("many.zip", expected);
+}
+
+TEST(ZipContainer, HandleSinkAtByteNCountsOffsetsFromTheFileStart) {
+    const uint32_t n = 1000;
+    HANDLE file = CreateFileA(PathOf("atN.zip").c_str(), GENERIC_WRITE | GENERIC_READ, 0, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const std::string lead(n, '#');
+    DWORD put = 0;
+    WriteFile(file, lead.data(), n, &put, nullptr);
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchive(&archive, file, 0, ZIP_KIND_HANDLE, nullptr), ZIP_OK);
+    EXPECT_EQ(archive->baseOffset, n);
+    const std::string data = MakeData(9000, 't', 9);
+    ASSERT_EQ(AddMemory(archive, "first.txt", data), ZIP_OK);
+    ASSERT_EQ(AddMemory(archive, "second.tgz", data), ZIP_OK);
+    ASSERT_EQ(ZipCloseArchive(archive), ZIP_OK);
+    // The archive worked on its own duplicate: the caller's handle still works.
+    EXPECT_TRUE(WriteFile(file, "", 0, &put, nullptr));
+    CloseHandle(file);
+
+    const std::string bytes = ReadAll(PathOf("atN.zip"));
+    EXPECT_EQ(bytes.substr(0, n), lead);
+    const Directory d = ParseDirectory(bytes);
+    ASSERT_TRUE(d.valid) << d.why;
+    ASSERT_EQ(d.entries.size(), 2u);
+    EXPECT_EQ(d.entries[0].localOffset, n);
+    const LocalHeader first = ParseLocal(bytes, n);
+    EXPECT_EQ(first.flags, 0x0002); // rewritten in place
+    EXPECT_EQ(d.entries[1].localOffset, first.dataAt + d.entries[0].compressedSize);
+    EXPECT_EQ(ParseLocal(bytes, d.entries[1].localOffset).flags, 0);
+    Declare("atN.zip", {{"first.txt", data}, {"second.tgz", data}});
+}
+
+TEST(ZipContainer, PipeSinkEndsEveryEntryWithADescriptor) {
+    const std::string text = MakeData(70000, 't', 10);
+    const std::string packed = MakeData(5000, 'r', 11);
+    ASSERT_TRUE(bench::WriteFileBytes(PathOf("pipe-source.arj"), packed));
+    PipeSink pipe;
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchive(&archive, pipe.writeEnd, 0, ZIP_KIND_HANDLE, nullptr), ZIP_OK);
+    EXPECT_FALSE(archive->stateFlags & ZIP_SINK_SEEKABLE);
+    ASSERT_EQ(AddMemory(archive, "text.txt", text), ZIP_OK);
+    ASSERT_EQ(ZipAddEntry(archive, "packed.arj", PathOf("pipe-source.arj").c_str(), 0, ZIP_KIND_FILE),
+              ZIP_OK);
+    ASSERT_EQ(ZipAddEntry(archive, "folder", nullptr, 0, ZIP_KIND_FOLDER), ZIP_OK);
+    ASSERT_EQ(ZipCloseArchive(archive), ZIP_OK);
+    const std::string bytes = pipe.Finish();
+
+    const Directory d = ParseDirectory(bytes);
+    ASSERT_TRUE(d.valid) << d.why;
+    ASSERT_EQ(d.entries.size(), 3u);
+    for (const CentralHeader& c : d.entries) {
+        const LocalHeader local = ParseLocal(bytes, c.localOffset);
+        ASSERT_TRUE(local.valid);
+        EXPECT_EQ(local.flags, 0x0008) << c.name;
+        EXPECT_EQ(c.flags, 0x0008) << c.name;
+        EXPECT_EQ(local.crc, 0u);
+        const size_t descriptor = local.dataAt + c.compressedSize;
+        EXPECT_EQ(U32(bytes, descriptor), 0x08074B50u) << c.name;
+        EXPECT_EQ(U32(bytes, descriptor + 4), c.crc);
+        EXPECT_EQ(U32(bytes, descriptor + 8), c.compressedSize);
+        EXPECT_EQ(U32(bytes, descriptor + 12), c.uncompressedSize);
+    }
+    // First headers as written: announced sizes, and the stored size in advance.
+    const LocalHeader deflated = ParseLocal(bytes, 0);
+    EXPECT_EQ(deflated.compressedSize, 0u);
+    EXPECT_EQ(deflated.uncompressedSize, text.size());
+    const LocalHeader stored = ParseLocal(bytes, d.entries[1].localOffset);
+    EXPECT_EQ(stored.compressedSize, packed.size());
+    EXPECT_EQ(stored.uncompressedSize, packed.size());
+    bench::WriteFileBytes(PathOf("pipe.zip"), bytes);
+    Declare("pipe.zip", {{"text.txt", text}, {"packed.arj", packed}, {"folder/", "", true}});
+}
+
+TEST(ZipContainer, StoredSizeMustMatchItsAnnouncementOnAPipe) {
+    PipeSink pipe;
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchive(&archive, pipe.writeEnd, 0, ZIP_KIND_HANDLE, nullptr), ZIP_OK);
+    {
+        PipeSource source(std::string(20, 's'));
+        EXPECT_EQ(ZipAddEntry(archive, "short.gz", source.readEnd, 10, ZIP_KIND_HANDLE), ZIP_ERR_STOREDSIZE);
+    }
+    EXPECT_EQ(ZipCloseArchive(archive), ZIP_ERR_STOREDSIZE);
+    pipe.Finish();
+}
+
+TEST(ZipContainer, HandleSourcesReadFromTheirPosition) {
+    const std::string data = MakeData(30000, 't', 12);
+    ASSERT_TRUE(bench::WriteFileBytes(PathOf("handle-source.txt"), data));
+    HANDLE file = CreateFileA(PathOf("handle-source.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    SetFilePointer(file, 100, nullptr, FILE_BEGIN);
+    PipeSink pipe;
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchive(&archive, pipe.writeEnd, 0, ZIP_KIND_HANDLE, nullptr), ZIP_OK);
+    // Stored on a pipe, so the announced size must be what lies after byte 100.
+    ASSERT_EQ(ZipAddEntry(archive, "tail.gz", file, 0, ZIP_KIND_HANDLE), ZIP_OK);
+    {
+        PipeSource source(data);
+        ASSERT_EQ(ZipAddEntry(archive, "piped.txt", source.readEnd, 0, ZIP_KIND_HANDLE), ZIP_OK);
+    }
+    ASSERT_EQ(ZipCloseArchive(archive), ZIP_OK);
+    CloseHandle(file); // the archive never closes a caller's source
+    const std::string bytes = pipe.Finish();
+    const Directory d = ParseDirectory(bytes);
+    ASSERT_EQ(d.entries.size(), 2u);
+    EXPECT_EQ(d.entries[0].externalAttributes >> 16, 0100600u);
+    EXPECT_EQ(d.entries[1].externalAttributes, 0x80000000u); // a pipe cannot be probed
+    EXPECT_EQ(ParseLocal(bytes, d.entries[1].localOffset).uncompressedSize, 0xFFFFFFFFu);
+    bench::WriteFileBytes(PathOf("sources.zip"), bytes);
+    Declare("sources.zip", {{"tail.gz", data.substr(100)}, {"piped.txt", data}});
+}
+
+TEST(ZipContainer, EncipheredEntriesCarryTheirHeaderAndDescriptor) {
+    const std::string text = MakeData(50000, 't', 13);
+    const std::string stored = MakeData(2000, 'r', 14);
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchiveFile(&archive, PathOf("secret.zip").c_str(), "Pa55word"), ZIP_OK);
+    ASSERT_EQ(AddMemory(archive, "text.txt", text), ZIP_OK);
+    ASSERT_EQ(AddMemory(archive, "stored.zoo", stored), ZIP_OK);
+    ASSERT_EQ(ZipAddEntry(archive, "folder", nullptr, 0, ZIP_KIND_FOLDER), ZIP_OK);
+    ASSERT_EQ(ZipCloseArchive(archive), ZIP_OK);
+
+    const std::string bytes = ReadAll(PathOf("secret.zip"));
+    const Directory d = ParseDirectory(bytes);
+    ASSERT_TRUE(d.valid) << d.why;
+    ASSERT_EQ(d.entries.size(), 3u);
+    for (int i = 0; i < 2; ++i) {
+        const CentralHeader& c = d.entries[i];
+        const LocalHeader local = ParseLocal(bytes, c.localOffset);
+        EXPECT_EQ(local.flags, 0x0009) << c.name;
+        EXPECT_EQ(c.flags, 0x0009) << c.name;
+        uint32_t keys[3];
+        ZipCryptInitKeys(keys, "Pa55word");
+        std::string header;
+        for (int k = 0; k < 12; ++k)
+            header.push_back(char(ZipCryptDecipher(keys, uint8_t(bytes[local.dataAt + k]))));
+        EXPECT_EQ(header.find('\0'), std::string::npos) << c.name;
+        EXPECT_EQ(uint8_t(header[11]), c.dosTime >> 8) << c.name;
+        EXPECT_EQ(U32(bytes, local.dataAt + c.compressedSize), 0x08074B50u) << c.name;
+    }
+    EXPECT_EQ(d.entries[1].compressedSize, stored.size() + 12);
+    EXPECT_EQ(ParseLocal(bytes, d.entries[1].localOffset).compressedSize, stored.size() + 12);
+    EXPECT_EQ(d.entries[2].flags, 0); // folders are never enciphered
+    Declare("secret.zip", {{"text.txt", text}, {"stored.zoo", stored}, {"folder/", "", true}}, "Pa55word");
+}
+
+TEST(ZipContainer, EmptyPasswordCountsAsNone) {
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(
+        ZipCreateArchive(&archive, const_cast<char*>(PathOf("nopassword.zip").c_str()), 0, ZIP_KIND_FILE, ""),
+        ZIP_OK);
+    ASSERT_EQ(AddMemory(archive, "plain.txt", "plain text"), ZIP_OK);
+    ASSERT_EQ(ZipCloseArchive(archive), ZIP_OK);
+    const Directory d = ParseDirectory(ReadAll(PathOf("nopassword.zip")));
+    ASSERT_EQ(d.entries.size(), 1u);
+    EXPECT_EQ(d.entries[0].flags, 0x0002);
+    Declare("nopassword.zip", {{"plain.txt", "plain text"}});
+}
+
+TEST(ZipContainer, StoredSuffixesAreTheListedOnesInAnyCase) {
+    for (const char* name :
+         {"a.tar.gz", "X.ZIP", ".zip", "dir/b.Lzh", "c.z", "d.TGZ", "e.arc", "f.zoo", "g.arj"})
+        EXPECT_TRUE(ZipHasStoredSuffix(name)) << name;
+    for (const char* name : {"doc.zip.txt", "a.zip/readme", "noext", "a.gzip", "zip", "a.z7"})
+        EXPECT_FALSE(ZipHasStoredSuffix(name)) << name;
+}

@@ -1,0 +1,188 @@
+// The folder walk on real trees in the prefix.
+#include "zip/zip.h"
+#include "zip_test_support.h"
+
+#include "bench/bench.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+using namespace ziptest;
+
+namespace {
+
+struct TreeFile {
+    std::string relative; // below the tree's root, with backslashes
+    std::string content;
+    DWORD attributes;
+};
+
+// Builds a tree under C:\ziptest\<root> and returns its files.
+std::vector<TreeFile> BuildTree(const std::string& root) {
+    const std::vector<TreeFile> files = {
+        {"a.txt", MakeData(3000, 't', 20), FILE_ATTRIBUTE_NORMAL},
+        {"hidden.bin", MakeData(500, 'r', 21), FILE_ATTRIBUTE_HIDDEN},
+        {"DATA\\b.txt", MakeData(70000, 't', 22), FILE_ATTRIBUTE_NORMAL},
+        {"DATA\\..odd.txt", "two dots", FILE_ATTRIBUTE_NORMAL},
+        {"DATA\\DEEP\\c.dat", MakeData(9000, 'u', 23), FILE_ATTRIBUTE_SYSTEM},
+        {"DATA\\DEEP\\empty.txt", "", FILE_ATTRIBUTE_READONLY},
+        {"..dots\\kept.txt", "in a folder whose name begins with two dots", FILE_ATTRIBUTE_NORMAL},
+        {"old.gz", MakeData(800, 'r', 24), FILE_ATTRIBUTE_ARCHIVE},
+    };
+    const std::string base = PathOf(root);
+    bench::RemoveTree(base);
+    bench::MakeFolders(base + "\\EMPTY\\INNER");
+    bench::MakeFolders(base + "\\DATA\\DEEP");
+    bench::MakeFolders(base + "\\..dots");
+    for (const TreeFile& f : files) {
+        bench::WriteFileBytes(base + "\\" + f.relative, f.content);
+        SetFileAttributesA((base + "\\" + f.relative).c_str(), f.attributes);
+    }
+    return files;
+}
+
+// The files below folder in the file system's listing order, depth-first:
+// the order that the archive must follow.
+void ListingOrder(const std::string& folder, const std::string& relative, std::vector<std::string>& out) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListingOrder(folder + "\\" + name, relative + name + "\\", out);
+        else
+            out.push_back(relative + name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+std::string Slashed(std::string path) {
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
+std::vector<std::string> NamesIn(const std::string& archivePath) {
+    std::string bytes;
+    bench::ReadFileBytes(archivePath, bytes);
+    std::vector<std::string> names;
+    for (const CentralHeader& c : ParseDirectory(bytes).entries)
+        names.push_back(c.name);
+    return names;
+}
+
+// Archives the tree with the given folder text and prefix, and declares the
+// archive with the names that it must hold.
+void ArchiveTree(const std::string& archive, const std::string& folder, int prefix,
+                 const std::string& namePrefix, const std::string& root, const std::vector<TreeFile>& files) {
+    ZipArchive* zip = nullptr;
+    ASSERT_EQ(ZipCreateArchiveFile(&zip, PathOf(archive).c_str(), nullptr), ZIP_OK);
+    EXPECT_EQ(ZipAddFolderTree(zip, folder.c_str(), prefix), ZIP_OK);
+    ASSERT_EQ(ZipCloseArchive(zip), ZIP_OK);
+
+    std::vector<std::string> order;
+    ListingOrder(PathOf(root), "", order);
+    ASSERT_EQ(order.size(), files.size());
+    std::vector<Expected> expected;
+    std::vector<std::string> names;
+    for (const std::string& relative : order) {
+        for (const TreeFile& f : files)
+            if (f.relative == relative) expected.push_back({namePrefix + Slashed(relative), f.content});
+        names.push_back(namePrefix + Slashed(relative));
+    }
+    EXPECT_EQ(NamesIn(PathOf(archive)), names);
+    Declare(archive, expected);
+}
+
+} // namespace
+
+TEST(ZipFolder, TreeIsArchivedDepthFirstWithEveryFileAndTheFolderName) {
+    const std::vector<TreeFile> files = BuildTree("KIVO");
+    // The uninstaller's way: the prefix ends after the last backslash.
+    const std::string folder = PathOf("KIVO");
+    ArchiveTree("tree.zip", folder, int(folder.rfind('\\') + 1), "KIVO/", "KIVO", files);
+}
+
+TEST(ZipFolder, NamesAreRelativeWithPrefixMinusOneOrATrailingBackslash) {
+    const std::vector<TreeFile> files = BuildTree("REL");
+    ArchiveTree("relative.zip", PathOf("REL"), -1, "", "REL", files);
+    // The trailing backslash goes before the prefix is applied; slashes count as backslashes.
+    const std::string trailing = "C:/ziptest/REL/";
+    ArchiveTree("trailing.zip", trailing, int(trailing.size()), "", "REL", files);
+}
+
+TEST(ZipFolder, EmptyOrMissingFoldersGiveAnArchiveWithoutEntries) {
+    bench::RemoveTree(PathOf("HOLLOW"));
+    bench::MakeFolders(PathOf("HOLLOW\\ONE\\TWO"));
+    bench::MakeFolders(PathOf("HOLLOW\\THREE"));
+    for (const char* folder : {"HOLLOW", "no such folder"}) {
+        ZipArchive* zip = nullptr;
+        ASSERT_EQ(ZipCreateArchiveFile(&zip, PathOf("hollow.zip").c_str(), nullptr), ZIP_OK);
+        EXPECT_EQ(ZipAddFolderTree(zip, PathOf(folder).c_str(), -1), ZIP_OK) << folder;
+        ASSERT_EQ(ZipCloseArchive(zip), ZIP_OK);
+        std::string bytes;
+        bench::ReadFileBytes(PathOf("hollow.zip"), bytes);
+        EXPECT_EQ(bytes.size(), 22u) << folder;
+    }
+    Declare("hollow.zip", {});
+    EXPECT_EQ(ZipAddFolderTree(nullptr, PathOf("HOLLOW").c_str(), -1), ZIP_ERR_ARGS);
+}
+
+TEST(ZipFolder, LockedFileStopsTheWalkAndTheArchiveKeepsWhatCameBefore) {
+    const std::vector<TreeFile> files = BuildTree("LOCKED");
+    std::vector<std::string> order;
+    ListingOrder(PathOf("LOCKED"), "", order);
+    const size_t middle = order.size() / 2;
+    // Held without read sharing, as an application that keeps its file open.
+    HANDLE lock = CreateFileA((PathOf("LOCKED") + "\\" + order[middle]).c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    ZipArchive* zip = nullptr;
+    ASSERT_EQ(ZipCreateArchiveFile(&zip, PathOf("locked.zip").c_str(), nullptr), ZIP_OK);
+    EXPECT_EQ(ZipAddFolderTree(zip, PathOf("LOCKED").c_str(), -1), ZIP_ERR_OPEN);
+    EXPECT_EQ(ZipCloseArchive(zip), ZIP_OK);
+    CloseHandle(lock);
+
+    std::vector<Expected> expected;
+    std::vector<std::string> names;
+    for (size_t i = 0; i < middle; ++i)
+        for (const TreeFile& f : files)
+            if (f.relative == order[i]) {
+                expected.push_back({Slashed(f.relative), f.content});
+                names.push_back(Slashed(f.relative));
+            }
+    EXPECT_EQ(NamesIn(PathOf("locked.zip")), names);
+    Declare("locked.zip", expected);
+}
+
+TEST(ZipFolder, PathBeyondTheWorkingBufferFailsTheWalk) {
+    // C:\ziptest\LONG\<40 x>\<40 x>\... until a file's path passes 259 bytes.
+    const std::string segment(40, 'x');
+    std::string folder = PathOf("LONG");
+    bench::RemoveTree(folder);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(bench::WriteFileBytes(folder + "\\shallow.txt", "near the top"));
+    std::wstring wide(L"\\\\?\\");
+    for (char c : folder)
+        wide.push_back(wchar_t(c));
+    while (wide.size() < 300) {
+        wide += L"\\" + std::wstring(segment.begin(), segment.end());
+        ASSERT_TRUE(CreateDirectoryW(wide.c_str(), nullptr));
+    }
+    HANDLE deep =
+        CreateFileW((wide + L"\\deep.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(deep, INVALID_HANDLE_VALUE);
+    CloseHandle(deep);
+
+    ZipArchive* zip = nullptr;
+    ASSERT_EQ(ZipCreateArchiveFile(&zip, PathOf("long.zip").c_str(), nullptr), ZIP_OK);
+    EXPECT_EQ(ZipAddFolderTree(zip, folder.c_str(), -1), ZIP_ERR_TOOBIG);
+    ZipCloseArchive(zip);
+
+    // A folder path that does not fit the working path at all.
+    ASSERT_EQ(ZipCreateArchiveFile(&zip, PathOf("long.zip").c_str(), nullptr), ZIP_OK);
+    EXPECT_EQ(ZipAddFolderTree(zip, (folder + "\\" + std::string(260, 'y')).c_str(), -1), ZIP_ERR_TOOBIG);
+    ZipCloseArchive(zip);
+}
