@@ -98,7 +98,10 @@ if not manifests:
     print("check_archives: no archives declared", file=sys.stderr)
     sys.exit(1)
 for m in manifests:
-    check(os.path.join(root, m))
+    try:
+        check(os.path.join(root, m))
+    except Exception as e:  # noqa: BLE001 - a reader that breaks down is a finding too
+        fail(m, f"{type(e).__name__}: {e}")
 for line in failures:
     print("check_archives:", line, file=sys.stderr)
 print(f"check_archives: {len(manifests)} archives, {len(failures)} failures", file=sys.stderr)

@@ -321,6 +321,55 @@ TEST(ZipContainer, SixtyFiveThousandFiveHundredThirtySixthEntryIsRefused) {
     Declare("many.zip", expected);
 }
 
+TEST(ZipContainer, FourGibibyteLimitsFailTheEntryInsteadOfWrapping) {
+    // Sparse files: the sizes are real, the disk space is not used.
+    HANDLE big = CreateFileA(PathOf("big.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    LONG high = 1;
+    SetFilePointer(big, 0, &high, FILE_BEGIN);
+    ASSERT_TRUE(SetEndOfFile(big));
+    CloseHandle(big);
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchiveFile(&archive, PathOf("limits.zip").c_str(), nullptr), ZIP_OK);
+    EXPECT_EQ(ZipAddEntry(archive, "big.bin", PathOf("big.bin").c_str(), 0, ZIP_KIND_FILE), ZIP_ERR_TOOBIG);
+    EXPECT_EQ(archive->bytesWritten, 0u);
+    EXPECT_EQ(AddMemory(archive, "small.txt", "small"), ZIP_OK);
+    EXPECT_EQ(ZipCloseArchive(archive), ZIP_OK);
+    Declare("limits.zip", {{"small.txt", "small"}});
+
+    // A handle sink just below 4 GiB: what would pass it fails, what fits lands.
+    const uint32_t base = 0xFFFF0000u;
+    HANDLE sink = CreateFileA(PathOf("near4g.bin").c_str(), GENERIC_WRITE | GENERIC_READ, 0, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    high = 0;
+    SetFilePointer(sink, LONG(base), &high, FILE_BEGIN);
+    ASSERT_EQ(ZipCreateArchive(&archive, sink, 0, ZIP_KIND_HANDLE, nullptr), ZIP_OK);
+    EXPECT_EQ(archive->baseOffset, base);
+    EXPECT_EQ(AddMemory(archive, "random.bin", MakeData(100000, 'r', 30)), ZIP_ERR_TOOBIG); // half-way
+    EXPECT_EQ(AddMemory(archive, "stored.gz", MakeData(70000, 'r', 31)), ZIP_ERR_TOOBIG);   // before writing
+    EXPECT_EQ(AddMemory(archive, "small.txt", "fits"), ZIP_OK);
+    EXPECT_EQ(ZipCloseArchive(archive), ZIP_OK);
+    std::string tail(0x10000, '\0');
+    DWORD got = 0;
+    high = 0;
+    SetFilePointer(sink, LONG(base), &high, FILE_BEGIN);
+    ReadFile(sink, &tail[0], DWORD(tail.size()), &got, nullptr);
+    tail.resize(got);
+    const size_t end = tail.size() - 22;
+    ASSERT_EQ(U32(tail, end), 0x06054B50u);
+    EXPECT_EQ(U16(tail, end + 10), 1);
+    EXPECT_EQ(uint64_t(U32(tail, end + 16)) + U32(tail, end + 12), uint64_t(base) + end);
+    const size_t central = U32(tail, end + 16) - base;
+    EXPECT_EQ(ParseLocal(tail, U32(tail, central + 42) - base).name, "small.txt");
+
+    // A sink already beyond 4 GiB cannot record its offsets at all.
+    high = 1;
+    SetFilePointer(sink, 0, &high, FILE_BEGIN);
+    EXPECT_EQ(ZipCreateArchive(&archive, sink, 0, ZIP_KIND_HANDLE, nullptr), ZIP_ERR_TOOBIG);
+    CloseHandle(sink);
+    DeleteFileA(PathOf("near4g.bin").c_str());
+    DeleteFileA(PathOf("big.bin").c_str());
+}
+
 TEST(ZipContainer, HandleSinkAtByteNCountsOffsetsFromTheFileStart) {
     const uint32_t n = 1000;
     HANDLE file = CreateFileA(PathOf("atN.zip").c_str(), GENERIC_WRITE | GENERIC_READ, 0, nullptr,
