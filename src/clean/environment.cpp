@@ -38,8 +38,8 @@ void EnvironmentRemoveVariables() {
 int AutoexecRemoveVariable(const char* name) {
     if (name == nullptr || name[0] == '\0') return 1;
     const char* path = nullptr;
+    WIN32_FIND_DATAA found;
     for (const char* candidate : BATCH_FILES) {
-        WIN32_FIND_DATAA found;
         FindHandle find(FindFirstFileA(candidate, &found));
         if (find.valid()) {
             path = candidate;
@@ -47,6 +47,9 @@ int AutoexecRemoveVariable(const char* name) {
         }
     }
     if (path == nullptr) return 1;
+    // Windows refuses to open a read-only file for writing; a system that
+    // would not (Wine run by root) must not edit it either.
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) return 5;
 
     FileHandle file(CreateFileA(path, READ_CONTROL | FILE_READ_DATA | FILE_WRITE_DATA | FILE_APPEND_DATA,
                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -1,4 +1,8 @@
 # Tests of this subsystem (see kivo_add_test in ../CMakeLists.txt).
 kivo_add_test(NAME clean_folders_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/folder_removal_test.cpp)
-kivo_add_test(NAME clean_file_tests_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/file_tests_test.cpp)
 kivo_add_test(NAME clean_shortcuts_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/shortcuts_test.cpp)
+kivo_add_test(NAME clean_associations_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/associations_test.cpp)
+kivo_add_test(NAME clean_environment_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/environment_test.cpp
+  ARGS --gtest_filter=EnvironmentNT.*)
+kivo_add_test(NAME clean_environment_9x_test TARGET clean_environment_test
+  ARGS --gtest_filter=Environment9x.* ENV KIVO_WINVER=win98)

@@ -1,0 +1,67 @@
+// File-association removal against Wine's registry.
+#include "clean/clean.h"
+
+#include "bench/bench.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void Register(const std::string& extension, const std::string& programKey, DWORD type = REG_SZ) {
+    ASSERT_TRUE(bench::RegSetString(HKEY_CLASSES_ROOT, extension, nullptr, programKey, type));
+    if (!programKey.empty()) {
+        ASSERT_TRUE(bench::RegSetString(HKEY_CLASSES_ROOT, programKey + "\\shell\\open\\command", nullptr,
+                                        "C:\\Apps\\KIVO\\KIVO.EXE \"%1\""));
+    }
+}
+
+bool Present(const std::string& key) {
+    return bench::RegKeyExists(HKEY_CLASSES_ROOT, key);
+}
+
+} // namespace
+
+TEST(AssociationRemove, DeletesTheExtensionAndTheProgramItNames) {
+    Register(".KVO", "KIVO.Document");
+    EXPECT_EQ(0, AssociationRemove("kvo")); // no dot, lower case: the same key
+    EXPECT_FALSE(Present(".KVO"));
+    EXPECT_FALSE(Present("KIVO.Document"));
+    EXPECT_EQ(0, AssociationRemove(".KVO")); // already gone
+}
+
+TEST(AssociationRemove, EmptyProgramNameDeletesOnlyTheExtension) {
+    Register(".GKV", "");
+    ASSERT_TRUE(bench::RegSetString(HKEY_CLASSES_ROOT, ".GKV\\ShellNew", "NullFile", ""));
+    EXPECT_EQ(0, AssociationRemove(".GKV"));
+    EXPECT_FALSE(Present(".GKV"));
+}
+
+TEST(AssociationRemove, UnusableDefaultValueDeletesNothing) {
+    Register(".KVO", "KIVO.Document", REG_EXPAND_SZ);
+    EXPECT_EQ(2, AssociationRemove(".KVO"));
+    EXPECT_TRUE(Present(".KVO"));
+    EXPECT_TRUE(Present("KIVO.Document"));
+
+    // A default value that reaches below another key is no program key.
+    ASSERT_TRUE(bench::RegSetString(HKEY_CLASSES_ROOT, "Shared\\Inner", nullptr, "x"));
+    Register(".GKV", "Shared\\Inner");
+    EXPECT_EQ(3, AssociationRemove(".GKV"));
+    EXPECT_TRUE(Present(".GKV"));
+    EXPECT_TRUE(Present("Shared\\Inner"));
+}
+
+// A name that does not fit the 12-byte key name would stand for another
+// extension once cut: it is refused, and that extension keeps its key.
+TEST(AssociationRemove, OverlongOrOddExtensionsAreRefused) {
+    Register(".ABCDEFGHI", "Another.Program");
+    EXPECT_EQ(1, AssociationRemove(".ABCDEFGHIJ"));
+    EXPECT_EQ(1, AssociationRemove("ABCDEFGHIJ"));
+    EXPECT_EQ(1, AssociationRemove(".ABC\\DEF"));
+    EXPECT_EQ(1, AssociationRemove(""));
+    EXPECT_EQ(1, AssociationRemove("."));
+    EXPECT_TRUE(Present(".ABCDEFGHI"));
+    EXPECT_TRUE(Present("Another.Program"));
+    EXPECT_EQ(0, AssociationRemove("abcdefghi")); // nine letters fit
+    EXPECT_FALSE(Present(".ABCDEFGHI"));
+    EXPECT_EQ(0, AssociationRemove(".NONE"));
+}
