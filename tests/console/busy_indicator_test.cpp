@@ -1,0 +1,110 @@
+// The thread table's results and the busy protocol as the sequence drives it.
+#include "console_child.h"
+
+#include "console/console.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+std::atomic<int> runs{0};
+
+unsigned __stdcall CountRun(void* result) {
+    ++runs;
+    return *static_cast<unsigned*>(result);
+}
+
+TEST(ThreadTable, EmptyAndOutOfRangeSlotsAreRefused) {
+    unsigned result = 0;
+    EXPECT_EQ(-1, ThreadCreate(0, CountRun, &result));
+    EXPECT_EQ(-1, ThreadCreate(4, CountRun, &result));
+    EXPECT_EQ(-1, ThreadCreate(-1, CountRun, &result));
+    EXPECT_EQ(-1, ThreadStart(0));
+    EXPECT_EQ(-1, ThreadStart(2));
+    EXPECT_EQ(0, ThreadWait(2));
+    EXPECT_EQ(0, ThreadWait(0));
+    EXPECT_EQ(-1, ThreadExitCode(0)); // the main thread runs
+    EXPECT_EQ(0, ThreadExitCode(9));
+    EXPECT_EQ(nullptr, ThreadHandle(0));
+}
+
+TEST(ThreadTable, SlotIsCreatedSuspendedStartedWaitedAndRecreated) {
+    unsigned seven = 7, other = 8;
+    runs = 0;
+    ASSERT_EQ(0, ThreadCreate(2, CountRun, &seven));
+    HANDLE first = ThreadHandle(2);
+    EXPECT_NE(nullptr, first);
+    EXPECT_EQ(-1, ThreadExitCode(2));
+    EXPECT_EQ(1, ThreadCreate(2, CountRun, &other)); // still running: unchanged
+    EXPECT_EQ(first, ThreadHandle(2));
+    EXPECT_EQ(0, runs.load());
+    EXPECT_EQ(0, ThreadStart(2));
+    EXPECT_EQ(7, ThreadWait(2));
+    EXPECT_EQ(7, ThreadExitCode(2));
+    EXPECT_EQ(0, ThreadStart(2)); // ended: made anew from the same routine and argument
+    EXPECT_EQ(7, ThreadWait(2));
+    EXPECT_EQ(2, runs.load());
+}
+
+// A thread that ended with the code STILL_ACTIVE has still ended.
+TEST(ThreadTable, ThreadEndingWithStillActiveCanBeRestarted) {
+    unsigned stillActive = STILL_ACTIVE;
+    runs = 0;
+    ASSERT_EQ(0, ThreadCreate(3, CountRun, &stillActive));
+    EXPECT_EQ(0, ThreadStart(3));
+    EXPECT_EQ(static_cast<long>(STILL_ACTIVE), ThreadWait(3));
+    EXPECT_EQ(0, ThreadStart(3));
+    ThreadWait(3);
+    EXPECT_EQ(2, runs.load());
+}
+
+// Without a console the worker draws nothing but keeps its rhythm.
+TEST(BusyIndicator, FlagClearedBeforeTheWorkerBeginsStillGivesOneCycle) {
+    ASSERT_EQ(0, ThreadCreate(1, BusyIndicatorRoutine, nullptr));
+    busyLabel = "Files";
+    busyFlag = 1;
+    DWORD start = GetTickCount();
+    EXPECT_EQ(0, ThreadStart(1));
+    busyFlag = 0;
+    EXPECT_EQ(0, ThreadWait(1));
+    EXPECT_GE(GetTickCount() - start, 490u);
+}
+
+// Each label on a line of its own behind one blank cell, drawn black on
+// yellow at the end; every step shows at least one highlighted cycle.
+TEST(BusyIndicator, StepsLeaveTheirLabelsLineByLine) {
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Console");
+    Report report;
+    ASSERT_TRUE(RunChild("busy", report));
+    EXPECT_EQ("0", report["create"]);
+    const char* const labels[] = {"Shortcuts", "Associations", "Variables", "Registry", "Files", "Ended !"};
+    const unsigned minimumMs[] = {490, 1490, 490, 990, 490, 490};
+    const int minimumPhases[] = {1, 2, 1, 1, 1, 1};
+    for (int step = 0; step < 6; ++step) {
+        std::istringstream fields(report["step" + std::to_string(step)]);
+        int started = -9, waited = -9;
+        unsigned elapsed = 0;
+        fields >> started >> waited >> elapsed;
+        int phases = std::stoi(report["phases" + std::to_string(step + 1)]);
+        EXPECT_EQ(0, started) << step;
+        EXPECT_EQ(0, waited) << step;
+        EXPECT_GE(elapsed, minimumMs[step]) << step;
+        EXPECT_GE(phases, minimumPhases[step]) << step;
+        std::string text = std::string(" ") + labels[step];
+        EXPECT_EQ(text + std::string(60 - text.size(), ' '), report["text" + std::to_string(step + 1)]);
+    }
+    for (int row = 0; row < 12; ++row) {
+        if (row == 0 || row > 6) {
+            EXPECT_EQ(std::string(60, ' '), report["text" + std::to_string(row)]);
+        }
+        std::string attributes;
+        for (int i = 0; i < 60; ++i)
+            attributes += "E0";
+        EXPECT_EQ(attributes, report["attr" + std::to_string(row)]) << row;
+    }
+    EXPECT_EQ("8,6", report["cursor"]);
+}
+
+} // namespace

@@ -1,0 +1,276 @@
+#include "console_child.h"
+
+#include "console/console.h"
+#include "driver/message_box.h"
+
+#include <gtest/gtest.h>
+
+#include <process.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+std::string Hex(unsigned long value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%lX", value);
+    return text;
+}
+
+void Put(std::ostringstream& out, const std::string& key, const std::string& value) {
+    out << key << '=' << value << '\n';
+}
+
+// The whole screen buffer: one line of characters and one of attributes per row.
+void DumpConsole(std::ostringstream& out) {
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(output, &info)) return;
+    Put(out, "buffer", std::to_string(info.dwSize.X) + "x" + std::to_string(info.dwSize.Y));
+    Put(out, "window",
+        std::to_string(info.srWindow.Right - info.srWindow.Left + 1) + "x" +
+            std::to_string(info.srWindow.Bottom - info.srWindow.Top + 1) + "@" +
+            std::to_string(info.srWindow.Left) + "," + std::to_string(info.srWindow.Top));
+    Put(out, "attribute", Hex(info.wAttributes));
+    Put(out, "cursor",
+        std::to_string(info.dwCursorPosition.X) + "," + std::to_string(info.dwCursorPosition.Y));
+    for (SHORT row = 0; row < info.dwSize.Y; ++row) {
+        std::vector<char> text(info.dwSize.X + 1, 0);
+        std::vector<WORD> attributes(info.dwSize.X);
+        DWORD read = 0;
+        COORD at = {0, row};
+        ReadConsoleOutputCharacterA(output, text.data(), info.dwSize.X, at, &read);
+        ReadConsoleOutputAttribute(output, attributes.data(), info.dwSize.X, at, &read);
+        std::string hex;
+        for (WORD a : attributes) {
+            char cell[4];
+            std::snprintf(cell, sizeof cell, "%02X", a & 0xFF);
+            hex += cell;
+        }
+        Put(out, "text" + std::to_string(row), text.data());
+        Put(out, "attr" + std::to_string(row), hex);
+    }
+}
+
+void OpenDriverConsole(std::ostringstream& out, bool restricted) {
+    ConsoleWrite("dropped");
+    Put(out, "configure", std::to_string(ConsoleConfigure(60, 12, 12, 0, 14)));
+    Put(out, "mid", ConsoleKeySnapshot());
+    ConsoleOpen(GetModuleHandleA(nullptr), "D\xE9sinstallation de KIVO", restricted);
+    Put(out, "after", ConsoleKeySnapshot());
+}
+
+void DescribeWindow(std::ostringstream& out) {
+    HWND window = consoleState.consoleWindow;
+    Put(out, "found",
+        window != nullptr && window == GetConsoleWindow() && messageOwner == window ? "1" : "0");
+    char title[128] = "";
+    GetWindowTextA(window, title, sizeof title);
+    Put(out, "windowTitle", title);
+    GetConsoleTitleA(title, sizeof title);
+    Put(out, "consoleTitle", title);
+    HMENU menu = GetSystemMenu(window, FALSE);
+    Put(out, "close", std::to_string(GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) != static_cast<UINT>(-1)));
+    Put(out, "minimize",
+        std::to_string(GetMenuState(menu, SC_MINIMIZE, MF_BYCOMMAND) != static_cast<UINT>(-1)));
+    RECT desktop = {}, own = {};
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    GetWindowRect(window, &own);
+    int x = ((desktop.right - desktop.left) - (own.right - own.left)) / 2;
+    int y = ((desktop.bottom - desktop.top) - (own.bottom - own.top)) / 2;
+    Put(out, "centred", std::to_string(own.left == x && own.top == y));
+    CONSOLE_CURSOR_INFO cursor = {};
+    GetConsoleCursorInfo(GetStdHandle(STD_OUTPUT_HANDLE), &cursor);
+    Put(out, "cursorInfo", std::to_string(cursor.dwSize) + (cursor.bVisible ? " visible" : " hidden"));
+    DWORD mode = 0;
+    GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode);
+    Put(out, "inputMode", Hex(mode));
+}
+
+// Watches the first label cell of every row and counts the highlighted
+// phases each row shows; the worker alone writes, this thread only reads.
+std::atomic<int> highlightedPhases[12];
+std::atomic<bool> watching{true};
+
+unsigned __stdcall WatchLabels(void*) {
+    WORD last[12] = {};
+    while (watching) {
+        for (SHORT row = 0; row < 12; ++row) {
+            WORD attribute = 0;
+            DWORD read = 0;
+            COORD at = {1, row};
+            if (!ReadConsoleOutputAttribute(GetStdHandle(STD_OUTPUT_HANDLE), &attribute, 1, at, &read))
+                continue;
+            if ((attribute & 0xFF) == 0xCF && last[row] != 0xCF) ++highlightedPhases[row];
+            last[row] = attribute & 0xFF;
+        }
+        Sleep(5);
+    }
+    return 0;
+}
+
+// The driver's protocol with work of different lengths; the last label has none.
+void RunSteps(std::ostringstream& out, DWORD stepScale) {
+    static const char* const labels[] = {"Shortcuts", "Associations", "Variables",
+                                         "Registry",  "Files",        "Ended !"};
+    static const DWORD work[] = {0, 1300, 200, 700, 0, 0};
+    Put(out, "create", std::to_string(ThreadCreate(1, BusyIndicatorRoutine, nullptr)));
+    HANDLE watcher = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WatchLabels, nullptr, 0, nullptr));
+    for (int step = 0; step < 6; ++step) {
+        DWORD start = GetTickCount();
+        busyLabel = labels[step];
+        busyFlag = 1;
+        int started = ThreadStart(1);
+        Sleep(work[step] * stepScale);
+        busyFlag = 0;
+        long waited = ThreadWait(1);
+        std::string name = "step" + std::to_string(step);
+        Put(out, name,
+            std::to_string(started) + " " + std::to_string(waited) + " " +
+                std::to_string(GetTickCount() - start));
+    }
+    Sleep(50);
+    watching = false;
+    WaitForSingleObject(watcher, INFINITE);
+    CloseHandle(watcher);
+    for (int row = 0; row < 12; ++row)
+        Put(out, "phases" + std::to_string(row), std::to_string(highlightedPhases[row].load()));
+}
+
+} // namespace
+
+int ChildMain(const std::string& scenario, const std::string& reportPath) {
+    std::ostringstream out;
+    if (scenario == "settings" || scenario == "settings-twice") {
+        Put(out, "apply", std::to_string(ConsoleSettingsApply(60, 12, 12, 0, 14)));
+        Put(out, "mid", ConsoleKeySnapshot());
+        ConsoleSettingsRestore();
+        if (scenario == "settings-twice") {
+            ConsoleKeySet("WindowSize", 0xABCD);
+            ConsoleSettingsRestore();
+        }
+        Put(out, "after", ConsoleKeySnapshot());
+    } else if (scenario == "open" || scenario == "open-restricted") {
+        OpenDriverConsole(out, scenario == "open-restricted");
+        DescribeWindow(out);
+        HWND first = consoleState.consoleWindow;
+        ConsoleOpen(nullptr, "again", false);
+        Put(out, "reopen", std::to_string(consoleState.consoleWindow == first));
+        DumpConsole(out);
+    } else if (scenario == "output") {
+        OpenDriverConsole(out, false);
+        ConsoleSetForeground(28);
+        ConsoleWrite("");
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        GetConsoleScreenBufferInfo(consoleState.outputHandle, &info);
+        Put(out, "emptyWrite", Hex(info.wAttributes));
+        ConsoleSetBackground(3);
+        ConsoleSetBackground(-1);
+        ConsoleWrite("A\xE9");
+        ConsoleSetColumn(40);
+        ConsoleHighlight();
+        ConsoleWrite("hi");
+        ConsoleNewLine();
+        ConsoleSetColumn(5);
+        ConsoleBlank(10);
+        ConsoleBlank(-3);
+        DumpConsole(out);
+    } else if (scenario == "busy" || scenario == "demo") {
+        OpenDriverConsole(out, false);
+        RunSteps(out, scenario == "demo" ? 4 : 1);
+        DumpConsole(out);
+    } else if (scenario == "bare") {
+        AllocConsole();
+    } else {
+        return 2;
+    }
+    // Wine's console host writes its own settings under HKCU "Console" a
+    // moment after the console appears; let it finish before the parent looks.
+    if (GetConsoleWindow() != nullptr) Sleep(500);
+    FILE* file = std::fopen(reportPath.c_str(), "wb");
+    if (file == nullptr) return 3;
+    std::string text = out.str();
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+    return 0;
+}
+
+bool RunChild(const std::string& scenario, Report& report) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string reportPath = std::string("C:\\kivo\\report-") + scenario + ".txt";
+    DeleteFileA(reportPath.c_str());
+    std::string command = std::string("\"") + self + "\" --child " + scenario + " " + reportPath;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                        &startup, &info))
+        return false;
+    CloseHandle(info.hThread);
+    DWORD waited = WaitForSingleObject(info.hProcess, 60000);
+    DWORD code = 1;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hProcess);
+    if (waited != WAIT_OBJECT_0 || code != 0) return false;
+    FILE* file = std::fopen(reportPath.c_str(), "rb");
+    if (file == nullptr) return false;
+    report.clear();
+    char line[4096];
+    while (std::fgets(line, sizeof line, file)) {
+        std::string text(line);
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        size_t equals = text.find('=');
+        if (equals != std::string::npos) report[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    std::fclose(file);
+    return true;
+}
+
+std::string ConsoleKeySnapshot() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Console", 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
+    std::map<std::string, std::string> values;
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        BYTE data[512];
+        DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
+        if (RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+            break;
+        std::string text = Hex(type) + ":";
+        for (DWORD i = 0; i < dataSize; ++i) {
+            char byte[4];
+            std::snprintf(byte, sizeof byte, "%02X", data[i]);
+            text += byte;
+        }
+        values[name] = text;
+    }
+    RegCloseKey(key);
+    std::string snapshot = "key;";
+    for (const auto& value : values)
+        snapshot += value.first + "=" + value.second + ";";
+    return snapshot;
+}
+
+void ConsoleKeySet(const char* name, DWORD value) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Console", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+}
+
+void ConsoleKeyReset() {
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Console");
+}
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--child") == 0) return ChildMain(argv[2], argv[3]);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
