@@ -65,11 +65,11 @@ static void FillWindow(DeflateState* s) {
             s->blockStart -= static_cast<int32_t>(DEFLATE_WINDOW_SIZE);
             for (uint32_t n = 0; n < DEFLATE_HASH_SIZE; n++) {
                 const uint32_t h = s->head[n];
-                s->head[n] = h > DEFLATE_WINDOW_SIZE ? h - DEFLATE_WINDOW_SIZE : 0;
+                s->head[n] = static_cast<uint16_t>(h > DEFLATE_WINDOW_SIZE ? h - DEFLATE_WINDOW_SIZE : 0);
             }
             for (uint32_t n = 0; n < DEFLATE_WINDOW_SIZE; n++) {
                 const uint32_t p = s->prev[n];
-                s->prev[n] = p > DEFLATE_WINDOW_SIZE ? p - DEFLATE_WINDOW_SIZE : 0;
+                s->prev[n] = static_cast<uint16_t>(p > DEFLATE_WINDOW_SIZE ? p - DEFLATE_WINDOW_SIZE : 0);
             }
             space += DEFLATE_WINDOW_SIZE;
         }
@@ -114,6 +114,13 @@ typedef uint64_t MatchWord;
 typedef uint32_t MatchWord;
 #endif
 
+static inline uint32_t TrailingZeroBits(uint64_t word) {
+    return static_cast<uint32_t>(__builtin_ctzll(word));
+}
+static inline uint32_t TrailingZeroBits(uint32_t word) {
+    return static_cast<uint32_t>(__builtin_ctz(word));
+}
+
 static inline uint32_t Load16(const uint8_t* p) {
     uint16_t v;
     memcpy(&v, p, sizeof v);
@@ -131,7 +138,7 @@ static inline uint32_t CommonLength(const uint8_t* scan, const uint8_t* match) {
         memcpy(&b, match + i, sizeof b);
         const MatchWord diff = a ^ b;
         if (diff != 0) {
-            const uint32_t length = i + static_cast<uint32_t>(__builtin_ctzll(diff)) / 8;
+            const uint32_t length = i + TrailingZeroBits(diff) / 8;
             return length < DEFLATE_MAX_MATCH ? length : DEFLATE_MAX_MATCH;
         }
     }
@@ -143,7 +150,7 @@ static inline uint32_t CommonLength(const uint8_t* scan, const uint8_t* match) {
 // candidate is examined only if its bytes at the current best length and the
 // one before agree, which rejects most of them with one comparison; the third
 // byte needs no test because equal hashes and equal first two bytes imply it.
-static inline uint32_t LongestMatch(const uint8_t* window, const uint32_t* prev, uint32_t candidate,
+static inline uint32_t LongestMatch(const uint8_t* window, const uint16_t* prev, uint32_t candidate,
                                     uint32_t strStart, uint32_t prevLength, uint32_t niceLength,
                                     uint32_t maxChain, uint32_t goodLength, uint32_t* matchStart) {
     const uint32_t limit = strStart > DEFLATE_MAX_DISTANCE ? strStart - DEFLATE_MAX_DISTANCE : 0;
@@ -172,8 +179,8 @@ static inline uint32_t LongestMatch(const uint8_t* window, const uint32_t* prev,
 // around the rare calls that need it (window fill, block flush).
 static void LazyLoop(DeflateState* s) {
     uint8_t* const window = s->window;
-    uint32_t* const head = s->head;
-    uint32_t* const prev = s->prev;
+    uint16_t* const head = s->head;
+    uint16_t* const prev = s->prev;
     const uint32_t maxLazy = s->maxLazy;
     const uint32_t maxChain = s->maxChain;
     const uint32_t goodLength = s->goodLength;
@@ -188,8 +195,8 @@ static void LazyLoop(DeflateState* s) {
     auto insert = [&](uint32_t p) -> uint32_t {
         hash = ((hash << DEFLATE_HASH_SHIFT) ^ window[p + 2]) & DEFLATE_HASH_MASK;
         const uint32_t hashHead = head[hash];
-        prev[p & DEFLATE_HASH_MASK] = hashHead;
-        head[hash] = p;
+        prev[p & DEFLATE_HASH_MASK] = static_cast<uint16_t>(hashHead);
+        head[hash] = static_cast<uint16_t>(p);
         return hashHead;
     };
     auto save = [&]() {
