@@ -12,6 +12,9 @@ int FolderDeleteFiles(const char* folder, const char* mask);
 int FolderDeleteTree(const char* folder, int mode);
 // The eight deletions of the product's program files in installFolder.
 void ProgramFilesDelete(const char* installFolder);
+// Single deletions where "already gone" counts as done.
+bool FileDeleteOrGone(const char* path);
+bool FolderRemoveOrGone(const char* path);
 
 //--- shortcuts
 extern bool comInitialized; // set by the first shortcut read, cleared by ReleaseCom

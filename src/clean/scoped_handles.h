@@ -48,7 +48,3 @@ template <class Interface> struct ComInterface {
     ComInterface(const ComInterface&) = delete;
     ComInterface& operator=(const ComInterface&) = delete;
 };
-
-//--- deletions where "already gone" is success
-bool FileDeleteOrGone(const char* path);
-bool FolderRemoveOrGone(const char* path);

@@ -168,3 +168,28 @@ TEST_F(Shortcuts, UnreadableShortcutHasNoTarget) {
     ShortcutGetTarget("C:\\t\\ok.lnk", target);
     EXPECT_STREQ(OTHERS.c_str(), target);
 }
+
+// On Windows 9x the walk starts at the folder that holds the desktop (one
+// profile) and removes groups from depth 4 on.
+class Shortcuts9x : public Shortcuts {};
+
+TEST_F(Shortcuts9x, WalkStartsAtTheDesktopsFolder) {
+    ASSERT_NE(0u, GetVersion() & 0x80000000u) << "the prefix must be set to Windows 98";
+    const std::string me = profiles.me;
+    const std::vector<std::string> links = {
+        profiles.desktop + "\\kivo.lnk",
+        me + "\\Start Menu\\kivo.lnk",
+        me + "\\Start Menu\\Programs\\KIVO\\k.lnk",
+        me + "\\Windows\\Start Menu\\KIVO\\k.lnk",
+        profiles.root + "\\Other\\Desktop\\kivo.lnk",
+    };
+    for (const std::string& link : links)
+        ASSERT_TRUE(MakeShortcut(link, OURS)) << link;
+    EXPECT_EQ(1, ShortcutsRemove(INSTALL.c_str()));
+    EXPECT_FALSE(bench::Exists(links[0]));
+    EXPECT_FALSE(bench::Exists(links[1]));
+    EXPECT_TRUE(bench::Exists(links[2])); // below a depth-2 folder only its namesakes are entered
+    EXPECT_FALSE(bench::Exists(me + "\\Windows\\Start Menu\\KIVO")); // depth 4: removed
+    EXPECT_TRUE(bench::IsFolder(me + "\\Windows\\Start Menu"));
+    EXPECT_TRUE(bench::Exists(links[4])); // other profiles are not searched
+}

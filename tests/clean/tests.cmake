@@ -1,6 +1,9 @@
 # Tests of this subsystem (see kivo_add_test in ../CMakeLists.txt).
 kivo_add_test(NAME clean_folders_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/folder_removal_test.cpp)
-kivo_add_test(NAME clean_shortcuts_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/shortcuts_test.cpp)
+kivo_add_test(NAME clean_shortcuts_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/shortcuts_test.cpp
+  ARGS --gtest_filter=Shortcuts.*)
+kivo_add_test(NAME clean_shortcuts_9x_test TARGET clean_shortcuts_test
+  ARGS --gtest_filter=Shortcuts9x.* ENV KIVO_WINVER=win98)
 kivo_add_test(NAME clean_associations_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/associations_test.cpp)
 kivo_add_test(NAME clean_environment_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/environment_test.cpp
   ARGS --gtest_filter=EnvironmentNT.*)
