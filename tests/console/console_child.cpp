@@ -144,6 +144,9 @@ void RunSteps(std::ostringstream& out, DWORD stepScale) {
 } // namespace
 
 int ChildMain(const std::string& scenario, const std::string& reportPath) {
+    // Started from a shell (the screenshot's demo), the program has a console
+    // already; the scenarios need to make their own.
+    FreeConsole();
     std::ostringstream out;
     if (scenario == "settings" || scenario == "settings-twice") {
         Put(out, "apply", std::to_string(ConsoleSettingsApply(60, 12, 12, 0, 14)));
