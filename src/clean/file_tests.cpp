@@ -61,8 +61,11 @@ int FolderCreatePath(const char* folder) {
     while (*part != '\0') {
         char* separator = strchr(part, '\\');
         if (separator != nullptr) *separator = '\0';
-        // An existing folder along the way is what we want, not a failure.
-        if (!CreateDirectoryA(work, &security) && GetLastError() != ERROR_ALREADY_EXISTS) return -1;
+        // An existing folder along the way is what we want; a file of that
+        // name is not, and the path cannot be completed through it.
+        if (!CreateDirectoryA(work, &security) &&
+            (GetLastError() != ERROR_ALREADY_EXISTS || !FolderExists(work)))
+            return -1;
         if (separator == nullptr) break;
         *separator = '\\';
         part = separator + 1;

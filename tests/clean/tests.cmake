@@ -9,3 +9,4 @@ kivo_add_test(NAME clean_environment_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/envi
   ARGS --gtest_filter=EnvironmentNT.*)
 kivo_add_test(NAME clean_environment_9x_test TARGET clean_environment_test
   ARGS --gtest_filter=Environment9x.* ENV KIVO_WINVER=win98)
+kivo_add_test(NAME clean_file_tests_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/file_tests_test.cpp)
