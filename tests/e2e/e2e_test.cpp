@@ -132,10 +132,8 @@ void ExpectNothingRemoved() {
 }
 
 void RemoveArchives() {
-    for (const std::string& name : e2e::ArchivesAtRoot('C')) {
-        SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(name.c_str());
-    }
+    for (const std::string& name : e2e::ArchivesAtRoot('C'))
+        bench::RemoveTree(name);
 }
 
 void FreshInstallation() {
@@ -316,7 +314,8 @@ TEST_F(Refusals, LockedDataFileKeepsTheFolder) {
 }
 
 // The drive root cannot take the archive: every name the run can choose is
-// already a read-only file (an earlier archive), which must survive unchanged.
+// already taken by a folder (read-only files do not stop root under Wine),
+// and what those folders hold must survive.
 TEST_F(Refusals, ArchiveCannotBeWritten) {
     std::vector<std::string> occupied;
     SYSTEMTIME now;
@@ -334,16 +333,44 @@ TEST_F(Refusals, ArchiveCannotBeWritten) {
         char name[80];
         std::snprintf(name, sizeof name, "C:\\savKIVO[%4d-%02d-%02d](%02d.%02d.%02d).zip", t.wYear, t.wMonth,
                       t.wDay, t.wHour, t.wMinute, t.wSecond);
-        bench::WriteFileBytes(name, "an earlier archive");
-        SetFileAttributesA(name, FILE_ATTRIBUTE_READONLY);
+        bench::MakeFolders(name);
+        bench::WriteFileBytes(std::string(name) + "\\earlier.txt", "kept");
         occupied.push_back(name);
     }
     ExpectCleaningRequired();
     ExpectDataFilesIntact();
     for (const std::string& name : occupied) {
         std::string bytes;
-        EXPECT_TRUE(bench::ReadFileBytes(name, bytes) && bytes == "an earlier archive") << name;
+        EXPECT_TRUE(bench::ReadFileBytes(name + "\\earlier.txt", bytes) && bytes == "kept") << name;
     }
+}
+
+// The data folder's drive fills up while the archive is written: the partial
+// archive goes, the data stays. Drive D: is a 1 MiB tmpfs (small-drive.sh).
+TEST(FullDrive, PartialArchiveIsDeletedAndDataKept) {
+    if (!bench::IsFolder("D:\\")) GTEST_SKIP() << "no small drive D: (mounting needs root)";
+    const std::string folder = "D:\\Apps\\KIVO";
+    std::string incompressible;
+    unsigned state = 7;
+    for (int i = 0; i < 640 * 1024; ++i) {
+        state = state * 1664525u + 1013904223u;
+        incompressible += static_cast<char>(state >> 24);
+    }
+    ASSERT_TRUE(bench::MakeFolders(folder + "\\KIVO") && bench::MakeFolders(folder + "\\Data"));
+    ASSERT_TRUE(bench::WriteFileBytes(folder + "\\KIVO\\KIVO.EXE", "program"));
+    ASSERT_TRUE(bench::WriteFileBytes(folder + "\\Data\\measures.bin", incompressible));
+
+    std::string title = Text(MSG_TITLE);
+    bench::Process stage = bench::Start(e2e::SecondStageCommand("\"//tmw// " + folder + "\""), "C:\\run");
+    Answer(ExpectBox(title, Text(MSG_CLEANING_REQUIRED) + "\r" + folder), IDOK);
+    Answer(ExpectBox(title, Text(MSG_SUCCESS)), IDOK);
+    EXPECT_EQ(bench::WaitExit(stage), 0);
+    bench::Close(stage);
+
+    EXPECT_FALSE(bench::Exists(folder + "\\KIVO\\KIVO.EXE"));
+    std::string bytes;
+    EXPECT_TRUE(bench::ReadFileBytes(folder + "\\Data\\measures.bin", bytes) && bytes == incompressible);
+    EXPECT_TRUE(e2e::ArchivesAtRoot('D').empty()) << "the partial archive stayed";
 }
 
 int main(int argc, char** argv) {
