@@ -34,6 +34,7 @@ TEST(AssociationRemove, EmptyProgramNameDeletesOnlyTheExtension) {
     ASSERT_TRUE(bench::RegSetString(HKEY_CLASSES_ROOT, ".GKV\\ShellNew", "NullFile", ""));
     EXPECT_EQ(0, AssociationRemove(".GKV"));
     EXPECT_FALSE(Present(".GKV"));
+    EXPECT_TRUE(Present("*")); // an empty name is not the root's own key
 }
 
 TEST(AssociationRemove, UnusableDefaultValueDeletesNothing) {
@@ -54,11 +55,8 @@ TEST(AssociationRemove, UnusableDefaultValueDeletesNothing) {
 // extension once cut: it is refused, and that extension keeps its key.
 TEST(AssociationRemove, OverlongOrOddExtensionsAreRefused) {
     Register(".ABCDEFGHI", "Another.Program");
-    EXPECT_EQ(1, AssociationRemove(".ABCDEFGHIJ"));
-    EXPECT_EQ(1, AssociationRemove("ABCDEFGHIJ"));
-    EXPECT_EQ(1, AssociationRemove(".ABC\\DEF"));
-    EXPECT_EQ(1, AssociationRemove(""));
-    EXPECT_EQ(1, AssociationRemove("."));
+    for (const char* refused : {".ABCDEFGHIJ", "ABCDEFGHIJ", ".ABC\\DEF", "", "."})
+        EXPECT_EQ(1, AssociationRemove(refused)) << refused;
     EXPECT_TRUE(Present(".ABCDEFGHI"));
     EXPECT_TRUE(Present("Another.Program"));
     EXPECT_EQ(0, AssociationRemove("abcdefghi")); // nine letters fit

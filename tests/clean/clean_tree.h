@@ -32,19 +32,16 @@ inline bool HasAttributes(const std::string& path, DWORD attributes) {
 }
 
 // Paths beyond MAX_PATH go through the wide functions and the "\\?\" form.
+inline std::wstring LongPath(const std::string& path) {
+    return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+}
 inline bool MakeLongFolder(const std::string& path) {
-    const std::wstring wide = L"\\\\?\\" + std::wstring(path.begin(), path.end());
-    return CreateDirectoryW(wide.c_str(), nullptr) != FALSE;
+    return CreateDirectoryW(LongPath(path).c_str(), nullptr);
 }
 inline bool MakeLongFile(const std::string& path) {
-    const std::wstring wide = L"\\\\?\\" + std::wstring(path.begin(), path.end());
-    HANDLE file =
-        CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(file);
-    return true;
+    HANDLE file = CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    return file != INVALID_HANDLE_VALUE && CloseHandle(file);
 }
 inline bool LongExists(const std::string& path) {
-    const std::wstring wide = L"\\\\?\\" + std::wstring(path.begin(), path.end());
-    return GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
