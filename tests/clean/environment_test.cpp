@@ -54,6 +54,7 @@ class Environment9x : public testing::Test {
         ResetFlags();
         SetFileAttributesA(BATCH, FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(BATCH);
+        DeleteFileA("d:\\autoexec.bat");
     }
     void Edits(const std::string& before, const char* name, const std::string& after) {
         ASSERT_TRUE(bench::WriteFileBytes(BATCH, before));
@@ -99,4 +100,17 @@ TEST_F(Environment9x, ReadOnlyFileIsRefusedAndKept) {
     EXPECT_EQ(0, restartNeeded);
     EXPECT_EQ(text, Batch());
     EXPECT_TRUE(HasAttributes(BATCH, FILE_ATTRIBUTE_READONLY));
+}
+
+// The prefix gets a drive D: (see tests.cmake); C: wins while it has a file.
+TEST_F(Environment9x, SecondDriveIsTheFallback) {
+    const std::string text = "x\r\nset KIVO=1\r\n";
+    ASSERT_TRUE(bench::WriteFileBytes("d:\\autoexec.bat", text));
+    ASSERT_TRUE(bench::WriteFileBytes(BATCH, "rem\r\n"));
+    EXPECT_EQ(0, AutoexecRemoveVariable("KIVO"));
+    std::string bytes;
+    EXPECT_TRUE(bench::ReadFileBytes("d:\\autoexec.bat", bytes) && bytes == text);
+    DeleteFileA(BATCH);
+    EXPECT_EQ(0, AutoexecRemoveVariable("KIVO"));
+    EXPECT_TRUE(bench::ReadFileBytes("d:\\autoexec.bat", bytes) && bytes == "x\r\n");
 }

@@ -1,5 +1,6 @@
 # Tests of this subsystem (see kivo_add_test in ../CMakeLists.txt).
 kivo_add_test(NAME clean_folders_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/folder_removal_test.cpp)
+kivo_add_test(NAME clean_file_tests_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/file_tests_test.cpp)
 kivo_add_test(NAME clean_shortcuts_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/shortcuts_test.cpp
   ARGS --gtest_filter=Shortcuts.*)
 kivo_add_test(NAME clean_shortcuts_9x_test TARGET clean_shortcuts_test
@@ -8,5 +9,5 @@ kivo_add_test(NAME clean_associations_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ass
 kivo_add_test(NAME clean_environment_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/environment_test.cpp
   ARGS --gtest_filter=EnvironmentNT.*)
 kivo_add_test(NAME clean_environment_9x_test TARGET clean_environment_test
-  ARGS --gtest_filter=Environment9x.* ENV KIVO_WINVER=win98)
-kivo_add_test(NAME clean_file_tests_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/file_tests_test.cpp)
+  ARGS --gtest_filter=Environment9x.* ENV KIVO_WINVER=win98
+  "KIVO_PRERUN=mkdir \"$KIVO_PREFIX_DIR/drive_d\" && ln -s ../drive_d \"$KIVO_PREFIX_DIR/dosdevices/d:\"")
