@@ -59,7 +59,7 @@ const CatalogueRow catalogue[MSG_COUNT] = {
 
 const char* CatalogueText(MessageName name, int languageCode) {
     // An unknown name shows up visibly rather than as an empty box.
-    if (name < 0 || name >= MSG_COUNT || catalogue[name].name != name) return "(missing text)";
+    if (static_cast<unsigned>(name) >= MSG_COUNT || catalogue[name].name != name) return "(missing text)";
     const CatalogueRow& row = catalogue[name];
     if (languageCode == 3) return row.spanish;
     if (languageCode == 2) return row.english;

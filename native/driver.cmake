@@ -1,0 +1,22 @@
+# The driver's plain code: the relaunch argument with its path texts, and the
+# message catalogue with the language choice.
+list(APPEND KIVO_NATIVE_SOURCES
+  ${KIVO_ROOT}/src/driver/relaunch_argument.cpp
+  ${KIVO_ROOT}/src/driver/catalogue.cpp
+)
+kivo_native_test(NAME driver_native SOURCES
+  ${KIVO_ROOT}/tests/driver/relaunch_argument_test.cpp
+  ${KIVO_ROOT}/tests/driver/catalogue_test.cpp)
+
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_executable(relaunch_fuzz ${KIVO_ROOT}/tests/driver/relaunch_fuzz.cpp)
+  target_compile_options(relaunch_fuzz PRIVATE -fsanitize=fuzzer)
+  target_link_options(relaunch_fuzz PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(relaunch_fuzz PRIVATE kivo_native)
+endif()
+# The sequence's and the self-deletion's texts.
+list(APPEND KIVO_NATIVE_SOURCES
+  ${KIVO_ROOT}/src/driver/archive_name.cpp
+  ${KIVO_ROOT}/src/driver/delete_command.cpp
+)
+kivo_native_test(NAME stage_texts_native SOURCES ${KIVO_ROOT}/tests/driver/stage_texts_test.cpp)
