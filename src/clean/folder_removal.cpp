@@ -144,7 +144,7 @@ int FolderDeleteTree(const char* folder, int mode) {
     if (!TextCopy(treeWalk.path, WORK_CAPACITY, folder)) return 1;
     const size_t length = std::strlen(treeWalk.path);
     if (treeWalk.path[length - 1] == '\\') treeWalk.path[length - 1] = '\0';
-    if (treeWalk.path[0] == '\0' || FolderIsRoot(treeWalk.path)) return 1;
+    if (treeWalk.path[0] == '\0' || FolderIsRoot(treeWalk.path)) return 1; // "" was "\", a root too
     if (!FolderExists(treeWalk.path)) return -1;
     treeWalk.failed = 0;
     treeWalk.removeSubfolders = mode >= 0;
