@@ -294,6 +294,23 @@ int ReserveRoom(ZipArchive* archive, const ZipEntry* entry, uint64_t leadingByte
     return ZIP_OK;
 }
 
+// Takes back, on a seekable sink, the bytes of an entry that failed after its
+// local header went out. Left in place they would be read as an entry of
+// their own by readers that walk the local headers, and a shorter archive
+// written over them would leave their end dangling after the end record.
+// The entry's error stays in the error field.
+void DropFailedEntry(ZipArchive* archive, const ZipEntry* entry) {
+    if (!(archive->stateFlags & ZIP_SINK_SEEKABLE)) return;
+    const uint32_t failure = archive->error;
+    archive->error = ZIP_OK;
+    const uint32_t start = entry->localHeaderOffset - archive->baseOffset;
+    if (ZipSeek(archive, start)) {
+        archive->bytesWritten = start;
+        if (!(archive->stateFlags & ZIP_SINK_MEMORY)) SetEndOfFile(archive->sink);
+    }
+    archive->error = failure;
+}
+
 // Writes one entry whose source the archive already holds: steps from the
 // entry record to its place in the list. The entry is freed on failure.
 int WriteEntry(ZipArchive* archive, const char* name, bool folder, const SourceInfo& info) {
@@ -345,6 +362,7 @@ int WriteEntry(ZipArchive* archive, const char* name, bool folder, const SourceI
     }
     archive->stateFlags &= ~ZIP_ENCIPHERING;
     if (archive->error != ZIP_OK) {
+        DropFailedEntry(archive, entry);
         ZipFree(entry);
         return static_cast<int>(archive->error);
     }
@@ -372,6 +390,7 @@ int WriteEntry(ZipArchive* archive, const char* name, bool folder, const SourceI
         entry->flags = entry->localFlags;
     }
     if (archive->error != ZIP_OK) {
+        DropFailedEntry(archive, entry);
         ZipFree(entry);
         return static_cast<int>(archive->error);
     }

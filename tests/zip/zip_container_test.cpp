@@ -243,6 +243,8 @@ TEST(ZipContainer, FailedEntriesAreLeftOutAndLaterOnesStillLand) {
     EXPECT_EQ(d.entriesTotal, 2);
     ASSERT_EQ(d.entries.size(), 2u);
     EXPECT_EQ(ParseLocal(bytes, d.entries[1].localOffset).name, "after.txt");
+    // The failed entry's bytes were taken back: nothing lies between the two.
+    EXPECT_EQ(d.entries[1].localOffset, ParseLocal(bytes, 0).dataAt + d.entries[0].compressedSize);
     EXPECT_EQ(d.entries[0].externalAttributes, 0x80000000u);
     Declare("failures.zip", {{longest, "data"}, {"after.txt", MakeData(3000, 't', 7)}});
 }
@@ -259,7 +261,10 @@ TEST(ZipContainer, FailedLastEntryLeavesNoDirectoryAndClosingReportsIt) {
     EXPECT_EQ(ZipAddEntry(archive, "bad.txt", writeOnly, 0, ZIP_KIND_HANDLE), ZIP_ERR_READ);
     CloseHandle(writeOnly);
     EXPECT_EQ(ZipCloseArchive(archive), ZIP_ERR_READ);
-    EXPECT_FALSE(ParseDirectory(ReadAll(PathOf("lastfails.bin"))).valid);
+    const std::string bytes = ReadAll(PathOf("lastfails.bin"));
+    EXPECT_FALSE(ParseDirectory(bytes).valid);
+    const LocalHeader good = ParseLocal(bytes, 0);
+    EXPECT_EQ(bytes.size(), good.dataAt + good.compressedSize); // the failed entry is gone
 }
 
 TEST(ZipContainer, OpeningRefusesBadKindsAndSinks) {
@@ -368,6 +373,27 @@ TEST(ZipContainer, FourGibibyteLimitsFailTheEntryInsteadOfWrapping) {
     CloseHandle(sink);
     DeleteFileA(PathOf("near4g.bin").c_str());
     DeleteFileA(PathOf("big.bin").c_str());
+}
+
+TEST(ZipContainer, SourceThatDeliversFourGibibytesFailsTheEntry) {
+    // A pipe cannot announce its size: the limit must hold on the bytes read.
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 1 << 20));
+    std::thread writer([writeEnd] {
+        const std::string zeros(1 << 20, '\0');
+        DWORD put = 0;
+        for (int i = 0; i < 4097; ++i)
+            if (!WriteFile(writeEnd, zeros.data(), DWORD(zeros.size()), &put, nullptr)) break;
+        CloseHandle(writeEnd);
+    });
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchiveFile(&archive, PathOf("huge.zip").c_str(), nullptr), ZIP_OK);
+    EXPECT_EQ(ZipAddEntry(archive, "zeros.bin", readEnd, 0, ZIP_KIND_HANDLE), ZIP_ERR_TOOBIG);
+    CloseHandle(readEnd); // ends the writer
+    writer.join();
+    EXPECT_EQ(AddMemory(archive, "after.txt", "after"), ZIP_OK);
+    EXPECT_EQ(ZipCloseArchive(archive), ZIP_OK);
+    Declare("huge.zip", {{"after.txt", "after"}});
 }
 
 TEST(ZipContainer, HandleSinkAtByteNCountsOffsetsFromTheFileStart) {
