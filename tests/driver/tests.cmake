@@ -6,3 +6,10 @@ kivo_add_test(NAME driver_stage_texts_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sta
 kivo_add_test(NAME driver_second_stage_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/second_stage_test.cpp)
 kivo_add_test(NAME driver_second_stage_test_win98 TARGET driver_second_stage_test ENV KIVO_WINVER=win98
   ARGS --gtest_filter=SystemChecks.*)
+kivo_add_test(NAME driver_win32_test SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/message_box_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/find_paths_test.cpp)
+kivo_add_test(NAME driver_win32_fr_test TARGET driver_win32_test ARGS --gtest_filter=ChooseLanguage.*
+  ENV KIVO_LANG=fr_FR.UTF-8)
+kivo_add_test(NAME driver_win32_es_test TARGET driver_win32_test ARGS --gtest_filter=ChooseLanguage.*
+  ENV KIVO_LANG=es_MX.UTF-8)

@@ -1,0 +1,104 @@
+// Real message boxes shown by ShowMessage on a second thread, found, read and
+// answered by the bench on this one.
+#include "driver/message_box.h"
+
+#include "bench/bench.h"
+#include "driver/stages.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct BoxCall {
+    int buttons;
+    int icon;
+    int defaultAnswer;
+    bool owned;
+    HWND owner = nullptr;
+    int answer = -1;
+};
+
+// An owner window must live on the thread that shows the box: the box
+// disables it, which a thread that pumps no messages would never answer.
+DWORD WINAPI ShowOnThread(void* parameter) {
+    BoxCall* call = static_cast<BoxCall*>(parameter);
+    if (call->owned) {
+        call->owner = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                                      nullptr, GetModuleHandleA(nullptr), nullptr);
+        messageOwner = call->owner;
+    }
+    call->answer =
+        ShowMessage(call->buttons, call->icon, call->defaultAnswer, "line one\rline two", "ShowMessage test");
+    if (call->owned) {
+        messageOwner = nullptr;
+        DestroyWindow(call->owner);
+    }
+    return 0;
+}
+
+// Shows the box, checks its buttons and default, presses one; returns the answer.
+int Answer(int buttons, int defaultAnswer, size_t buttonCount, int defaultId, int pressId,
+           bool owned = false) {
+    BoxCall call = {buttons, 1, defaultAnswer, owned};
+    HANDLE thread = CreateThread(nullptr, 0, ShowOnThread, &call, 0, nullptr);
+    bench::Box box = bench::WaitBox("ShowMessage test", 10000, GetCurrentProcessId());
+    EXPECT_TRUE(box.found());
+    if (box.found()) {
+        EXPECT_EQ(box.text, "line one\rline two");
+        EXPECT_EQ(box.owner, call.owner);
+        EXPECT_EQ(box.owner != nullptr, owned);
+        EXPECT_EQ(box.buttons.size(), buttonCount);
+        EXPECT_EQ(bench::DefaultButton(box), defaultId);
+        EXPECT_TRUE(bench::Press(box, pressId));
+    }
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    return call.answer;
+}
+
+} // namespace
+
+TEST(ShowMessage, YesNoBoxesTakeTheirDefaultFromTheAnswerCode) {
+    EXPECT_EQ(Answer(3, 1, 2, IDYES, IDYES), 1);
+    EXPECT_EQ(Answer(3, 0, 2, IDYES, IDNO), 2); // 0 is no answer of this set: the first button
+    EXPECT_EQ(Answer(3, 2, 2, IDNO, IDNO), 2);
+    EXPECT_EQ(Answer(4, 2, 3, IDNO, IDCANCEL), 0);
+    EXPECT_EQ(Answer(4, 0, 3, IDCANCEL, IDNO), 2);
+    EXPECT_EQ(Answer(4, 1, 3, IDYES, IDYES), 1);
+}
+
+TEST(ShowMessage, OtherButtonSetsFoldTheirAnswers) {
+    EXPECT_EQ(Answer(1, 0, 2, IDCANCEL, IDOK), 1);
+    EXPECT_EQ(Answer(1, 1, 2, IDOK, IDCANCEL), 0);
+    EXPECT_EQ(Answer(2, 0, 2, IDCANCEL, IDRETRY), 1);
+    EXPECT_EQ(Answer(2, 5, 2, IDRETRY, IDCANCEL), 0);
+    EXPECT_EQ(Answer(5, 0, 3, IDIGNORE, IDABORT), 2);
+    EXPECT_EQ(Answer(5, 1, 3, IDRETRY, IDIGNORE), 0);
+    EXPECT_EQ(Answer(5, 7, 3, IDABORT, IDRETRY), 1);
+}
+
+TEST(ShowMessage, AnyOtherButtonSetIsASingleOk) {
+    EXPECT_EQ(Answer(7, 2, 1, IDOK, IDOK), 1);
+    EXPECT_EQ(Answer(0, 0, 1, IDOK, IDOK), 1);
+    EXPECT_EQ(Answer(-1, 0, 1, IDOK, IDOK), 1);
+}
+
+TEST(ShowMessage, BoxesBelongToTheOwnerOnceThereIsOne) {
+    EXPECT_EQ(Answer(0, 0, 1, IDOK, IDOK, true), 1);
+}
+
+TEST(ShowMessage, ABoxThatCannotBeShownAnswersTwo) {
+    messageOwner = reinterpret_cast<HWND>(0x7FFF0); // no such window
+    EXPECT_EQ(ShowMessage(3, 2, 1, "never shown", "ShowMessage failure"), 2);
+    messageOwner = nullptr;
+}
+
+TEST(ChooseLanguage, FollowsTheUserLanguageOfThisRun) {
+    char locale[64] = "";
+    GetEnvironmentVariableA("KIVO_LANG", locale, sizeof locale);
+    std::string name = locale;
+    int expected = name.rfind("fr", 0) == 0 ? 1 : name.rfind("es", 0) == 0 ? 3 : 2;
+    EXPECT_EQ(ChooseLanguage(), expected) << name;
+}
