@@ -10,13 +10,13 @@ namespace {
 constexpr size_t EXTENSION_CAPACITY = 12;
 constexpr size_t EXTENSION_LENGTH = 10;
 
-// Upper case A to Z only; false for an extension that is empty, longer than
-// nine characters behind its dot, or that would reach beyond its own key.
+// The dot and at most nine characters behind it, upper case A to Z only;
+// false for an extension that is empty or would reach beyond its own key.
 bool ExtensionKeyName(const char* extension, char* keyName) {
     size_t length = 0;
     if (extension[0] != '.') keyName[length++] = '.';
-    for (const char* c = extension; *c != '\0'; ++c) {
-        if (length == EXTENSION_LENGTH || *c == '\\') return false;
+    for (const char* c = extension; *c != '\0' && length < EXTENSION_LENGTH; ++c) {
+        if (*c == '\\') return false;
         keyName[length++] = *c >= 'a' && *c <= 'z' ? static_cast<char>(*c - 'a' + 'A') : *c;
     }
     keyName[length] = '\0';

