@@ -377,6 +377,7 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--console-snapshot") == 0) {
         return e2e::ConsoleSnapshotMain(std::strtoul(argv[2], nullptr, 10), argv[3]);
     }
+    if (argc == 3 && std::strcmp(argv[1], "--demo") == 0) return e2e::DemoMain(argv[2]);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

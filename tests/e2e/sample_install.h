@@ -45,6 +45,9 @@ bool ReadConsoleOf(DWORD pid, std::vector<ConsoleLine>& lines);
 // Entry of the helper child; returns its exit code.
 int ConsoleSnapshotMain(DWORD pid, const char* reportPath);
 
+//--- the demo: the whole uninstall with its boxes answered, and a report
+int DemoMain(const char* reportPath);
+
 //--- a copy of the program outside the installation, started as the second stage
 std::string SecondStageCommand(const std::string& argument);
 
