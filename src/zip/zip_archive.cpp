@@ -377,12 +377,9 @@ int WriteEntry(ZipArchive* archive, const char* name, bool folder, const SourceI
         entry->localFlags = entry->flags;
         const uint32_t end = archive->bytesWritten;
         archive->bytesWritten = entry->localHeaderOffset - archive->baseOffset;
-        if (ZipSeek(archive, archive->bytesWritten)) {
-            WriteLocalHeader(archive, entry);
-            archive->bytesWritten = end;
-            ZipSeek(archive, end);
-        }
+        if (ZipSeek(archive, archive->bytesWritten)) WriteLocalHeader(archive, entry);
         archive->bytesWritten = end;
+        if (archive->error == ZIP_OK) ZipSeek(archive, end);
     } else {
         if (entry->method == METHOD_STORED && entry->compressedSize != announcedCompressed)
             archive->error = ZIP_ERR_STOREDSIZE;

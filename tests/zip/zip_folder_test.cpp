@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
+
 using namespace ziptest;
 
 namespace {
@@ -130,20 +132,44 @@ TEST(ZipFolder, EmptyOrMissingFoldersGiveAnArchiveWithoutEntries) {
     EXPECT_EQ(ZipAddFolderTree(nullptr, PathOf("HOLLOW").c_str(), -1), ZIP_ERR_ARGS);
 }
 
+// The second process of the locked-file test: holds the file named after
+// --hold= open without read sharing until it is told to let go.
+TEST(ZipFolderLockHolder, HoldsTheFileNamedOnItsCommandLine) {
+    const char* hold = std::strstr(GetCommandLineA(), "--hold=");
+    if (hold == nullptr) GTEST_SKIP() << "runs only as the locked-file test's second process";
+    HANDLE file = CreateFileA(hold + 7, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    HANDLE locked = OpenEventA(EVENT_MODIFY_STATE, FALSE, "kivo_zip_locked");
+    HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, "kivo_zip_release");
+    SetEvent(locked);
+    EXPECT_EQ(WaitForSingleObject(release, 60000), WAIT_OBJECT_0);
+    CloseHandle(file);
+    CloseHandle(locked);
+    CloseHandle(release);
+}
+
 TEST(ZipFolder, LockedFileStopsTheWalkAndTheArchiveKeepsWhatCameBefore) {
     const std::vector<TreeFile> files = BuildTree("LOCKED");
     std::vector<std::string> order;
     ListingOrder(PathOf("LOCKED"), "", order);
     const size_t middle = order.size() / 2;
-    // Held without read sharing, as an application that keeps its file open.
-    HANDLE lock = CreateFileA((PathOf("LOCKED") + "\\" + order[middle]).c_str(), GENERIC_READ, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    HANDLE locked = CreateEventA(nullptr, TRUE, FALSE, "kivo_zip_locked");
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "kivo_zip_release");
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    bench::Process holder =
+        bench::Start(std::string(self) + " --gtest_filter=ZipFolderLockHolder.* --hold=" + PathOf("LOCKED") +
+                     "\\" + order[middle]);
+    ASSERT_EQ(WaitForSingleObject(locked, 30000), WAIT_OBJECT_0);
     ZipArchive* zip = nullptr;
     ASSERT_EQ(ZipCreateArchiveFile(&zip, PathOf("locked.zip").c_str(), nullptr), ZIP_OK);
     EXPECT_EQ(ZipAddFolderTree(zip, PathOf("LOCKED").c_str(), -1), ZIP_ERR_OPEN);
     EXPECT_EQ(ZipCloseArchive(zip), ZIP_OK);
-    CloseHandle(lock);
+    SetEvent(release);
+    EXPECT_EQ(bench::WaitExit(holder), 0);
+    bench::Close(holder);
+    CloseHandle(locked);
+    CloseHandle(release);
 
     std::vector<Expected> expected;
     std::vector<std::string> names;
