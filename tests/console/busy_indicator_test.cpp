@@ -75,7 +75,7 @@ TEST(BusyIndicator, FlagClearedBeforeTheWorkerBeginsStillGivesOneCycle) {
 // Each label on a line of its own behind one blank cell, drawn black on
 // yellow at the end; every step shows at least one highlighted cycle.
 TEST(BusyIndicator, StepsLeaveTheirLabelsLineByLine) {
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Console");
+    ConsoleKeyReset();
     Report report;
     ASSERT_TRUE(RunChild("busy", report));
     EXPECT_EQ("0", report["create"]);

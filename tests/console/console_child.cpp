@@ -1,5 +1,6 @@
 #include "console_child.h"
 
+#include "bench/bench.h"
 #include "console/console.h"
 #include "driver/message_box.h"
 
@@ -159,10 +160,10 @@ int ChildMain(const std::string& scenario, const std::string& reportPath) {
         Put(out, "after", ConsoleKeySnapshot());
     } else if (scenario == "open" || scenario == "open-restricted") {
         OpenDriverConsole(out, scenario == "open-restricted");
-        DescribeWindow(out);
         HWND first = consoleState.consoleWindow;
         ConsoleOpen(nullptr, "again", false);
         Put(out, "reopen", std::to_string(consoleState.consoleWindow == first));
+        DescribeWindow(out);
         DumpConsole(out);
     } else if (scenario == "output") {
         OpenDriverConsole(out, false);
@@ -193,7 +194,7 @@ int ChildMain(const std::string& scenario, const std::string& reportPath) {
     }
     // Wine's console host writes its own settings under HKCU "Console" a
     // moment after the console appears; let it finish before the parent looks.
-    if (GetConsoleWindow() != nullptr) Sleep(500);
+    if (scenario.compare(0, 8, "settings") != 0) Sleep(500);
     FILE* file = std::fopen(reportPath.c_str(), "wb");
     if (file == nullptr) return 3;
     std::string text = out.str();
@@ -207,30 +208,20 @@ bool RunChild(const std::string& scenario, Report& report) {
     GetModuleFileNameA(nullptr, self, sizeof self);
     std::string reportPath = std::string("C:\\kivo\\report-") + scenario + ".txt";
     DeleteFileA(reportPath.c_str());
-    std::string command = std::string("\"") + self + "\" --child " + scenario + " " + reportPath;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
-                        &startup, &info))
-        return false;
-    CloseHandle(info.hThread);
-    DWORD waited = WaitForSingleObject(info.hProcess, 60000);
-    DWORD code = 1;
-    GetExitCodeProcess(info.hProcess, &code);
-    CloseHandle(info.hProcess);
-    if (waited != WAIT_OBJECT_0 || code != 0) return false;
-    FILE* file = std::fopen(reportPath.c_str(), "rb");
-    if (file == nullptr) return false;
+    bench::Process child =
+        bench::Start(std::string("\"") + self + "\" --child " + scenario + " " + reportPath);
+    long code = bench::WaitExit(child);
+    bench::Close(child);
+    if (code != 0) return false;
+    std::string bytes;
+    if (!bench::ReadFileBytes(reportPath, bytes)) return false;
     report.clear();
-    char line[4096];
-    while (std::fgets(line, sizeof line, file)) {
-        std::string text(line);
-        if (!text.empty() && text.back() == '\n') text.pop_back();
-        size_t equals = text.find('=');
-        if (equals != std::string::npos) report[text.substr(0, equals)] = text.substr(equals + 1);
+    std::istringstream lines(bytes);
+    std::string line;
+    while (std::getline(lines, line)) {
+        size_t equals = line.find('=');
+        if (equals != std::string::npos) report[line.substr(0, equals)] = line.substr(equals + 1);
     }
-    std::fclose(file);
     return true;
 }
 
@@ -260,16 +251,11 @@ std::string ConsoleKeySnapshot() {
 }
 
 void ConsoleKeySet(const char* name, DWORD value) {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Console", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
+    bench::RegSetDword(HKEY_CURRENT_USER, "Console", name, value);
 }
 
 void ConsoleKeyReset() {
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Console");
+    bench::RegDeleteTree(HKEY_CURRENT_USER, "Console");
 }
 
 int main(int argc, char** argv) {

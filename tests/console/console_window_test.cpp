@@ -54,9 +54,9 @@ std::string AfterBareConsole() {
 }
 
 TEST(ConsoleWindow, OpensSizedAndPaintedWithoutAPreset) {
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Console");
+    ConsoleKeyReset();
     std::string expected = AfterBareConsole();
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Console");
+    ConsoleKeyReset();
     Report report;
     ASSERT_TRUE(RunChild("open", report));
     EXPECT_EQ("0", report["configure"]);
@@ -71,7 +71,7 @@ TEST(ConsoleWindow, OpensSizedAndPaintedWithoutAPreset) {
 // The user's defaults are back right after the console exists, and the
 // console is 60 x 12 black on yellow whenever its host read them.
 TEST(ConsoleWindow, OpensFromThePresetAndGivesTheDefaultsBack) {
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Console");
+    ConsoleKeyReset();
     AfterBareConsole();
     ConsoleKeySet("WindowSize", 0x00190050);
     ConsoleKeySet("ScreenBufferSize", 0x012C0050);
@@ -86,14 +86,14 @@ TEST(ConsoleWindow, OpensFromThePresetAndGivesTheDefaultsBack) {
     EXPECT_NE(std::string::npos, report["mid"].find("ColorTable03=4:00A0A000;")) << report["mid"];
     EXPECT_EQ(before, report["after"]);
     EXPECT_EQ(before, ConsoleKeySnapshot());
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Console");
+    ConsoleKeyReset();
     ExpectWindow(report);
     ExpectDriverConsole(report);
     EXPECT_EQ("10", report["inputMode"]);
 }
 
 TEST(ConsoleOutput, ColoursReachTheConsoleWithTheNextWrite) {
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Console");
+    ConsoleKeyReset();
     Report report;
     ASSERT_TRUE(RunChild("output", report));
     EXPECT_EQ("EC", report["emptyWrite"]); // foreground 28 is 12, sent by an empty write
@@ -107,7 +107,7 @@ TEST(ConsoleOutput, ColoursReachTheConsoleWithTheNextWrite) {
 
 // Outside a console nothing is drawn, but the colour state still follows.
 TEST(ConsoleOutput, ConfigurationNormalisesItsArguments) {
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Console");
+    ConsoleKeyReset();
     EXPECT_EQ(0, ConsoleConfigure(60, 12, 5, 0, 14 + 16));
     EXPECT_EQ(12, consoleState.bufferRows);
     EXPECT_EQ(14, consoleState.background);
