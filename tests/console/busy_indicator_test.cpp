@@ -60,6 +60,15 @@ TEST(ThreadTable, ThreadEndingWithStillActiveCanBeRestarted) {
     EXPECT_EQ(2, runs.load());
 }
 
+// With no room left for a thread stack, creation reports -2, a finished
+// slot cannot be restarted (-1) and waiting on the emptied slot returns at once.
+TEST(ThreadTable, ThreadCreationFailureLeavesTheSlotEmpty) {
+    Report report;
+    ASSERT_TRUE(RunChild("threads-exhausted", report));
+    EXPECT_EQ("-2 -1 0 -1", report["exhausted"]);
+    EXPECT_EQ("0", report["recovered"]);
+}
+
 // Without a console the worker draws nothing but keeps its rhythm.
 TEST(BusyIndicator, FlagClearedBeforeTheWorkerBeginsStillGivesOneCycle) {
     ASSERT_EQ(0, ThreadCreate(1, BusyIndicatorRoutine, nullptr));

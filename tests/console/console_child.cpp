@@ -142,6 +142,29 @@ void RunSteps(std::ostringstream& out, DWORD stepScale) {
         Put(out, "phases" + std::to_string(row), std::to_string(highlightedPhases[row].load()));
 }
 
+unsigned __stdcall Quick(void*) {
+    return 5;
+}
+
+// Every free range of the address space reserved, so that no thread stack
+// fits any more; Release gives them back.
+std::vector<void*> ReserveAddressSpace() {
+    std::vector<void*> blocks;
+    blocks.reserve(65536);
+    for (SIZE_T size = 1u << 30; size >= 65536; size /= 2)
+        while (blocks.size() < blocks.capacity()) {
+            void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
+            if (block == nullptr) break;
+            blocks.push_back(block);
+        }
+    return blocks;
+}
+
+void Release(const std::vector<void*>& blocks) {
+    for (void* block : blocks)
+        VirtualFree(block, 0, MEM_RELEASE);
+}
+
 } // namespace
 
 int ChildMain(const std::string& scenario, const std::string& reportPath) {
@@ -149,7 +172,9 @@ int ChildMain(const std::string& scenario, const std::string& reportPath) {
     // already; the scenarios need to make their own.
     FreeConsole();
     std::ostringstream out;
+    bool settle = true;
     if (scenario == "settings" || scenario == "settings-twice") {
+        settle = false;
         Put(out, "apply", std::to_string(ConsoleSettingsApply(60, 12, 12, 0, 14)));
         Put(out, "mid", ConsoleKeySnapshot());
         ConsoleSettingsRestore();
@@ -187,6 +212,21 @@ int ChildMain(const std::string& scenario, const std::string& reportPath) {
         OpenDriverConsole(out, false);
         RunSteps(out, scenario == "demo" ? 4 : 1);
         DumpConsole(out);
+    } else if (scenario == "threads-exhausted") {
+        settle = false;
+        ThreadCreate(2, Quick, nullptr);
+        ThreadStart(2);
+        ThreadWait(2);
+        std::vector<void*> blocks = ReserveAddressSpace();
+        int create = ThreadCreate(1, Quick, nullptr);
+        int restart = ThreadStart(2);
+        long waited = ThreadWait(2);
+        int start = ThreadStart(1);
+        Release(blocks);
+        Put(out, "exhausted",
+            std::to_string(create) + " " + std::to_string(restart) + " " + std::to_string(waited) + " " +
+                std::to_string(start));
+        Put(out, "recovered", std::to_string(ThreadCreate(1, Quick, nullptr)));
     } else if (scenario == "bare") {
         AllocConsole();
     } else {
@@ -194,7 +234,7 @@ int ChildMain(const std::string& scenario, const std::string& reportPath) {
     }
     // Wine's console host writes its own settings under HKCU "Console" a
     // moment after the console appears; let it finish before the parent looks.
-    if (scenario.compare(0, 8, "settings") != 0) Sleep(500);
+    if (settle) Sleep(500);
     FILE* file = std::fopen(reportPath.c_str(), "wb");
     if (file == nullptr) return 3;
     std::string text = out.str();
