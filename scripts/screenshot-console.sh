@@ -7,7 +7,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: $0 BUILD_DIR [OUTPUT.png]}" && pwd)
-output=${2:-$here/../docs/console.png}
+output=${2:-$(cd "$here/.." && pwd)/docs/console.png}
 [ -f "$build/tests/console_test.exe" ] || { echo "no $build/tests/console_test.exe; build it first" >&2; exit 2; }
 
 for n in $(seq 150 199); do
