@@ -157,19 +157,23 @@ static inline uint32_t LongestMatch(const uint8_t* window, const uint16_t* prev,
     uint32_t chain = prevLength >= goodLength ? maxChain >> 2 : maxChain;
     uint32_t best = prevLength;
     const uint8_t* scan = window + strStart;
-    const uint32_t scanStart = Load16(scan);
-    uint32_t scanEnd = Load16(scan + best - 1);
-    do {
-        const uint8_t* match = window + candidate;
-        if (Load16(match + best - 1) != scanEnd || Load16(match) != scanStart) continue;
-        const uint32_t length = CommonLength(scan, match);
-        if (length > best) {
-            *matchStart = candidate;
-            best = length;
-            if (length >= niceLength) break;
-            scanEnd = Load16(scan + best - 1);
+    const uint16_t scanStart = static_cast<uint16_t>(Load16(scan));
+    uint16_t scanEnd = static_cast<uint16_t>(Load16(scan + best - 1));
+    const uint8_t* windowEnd = window + best - 1;
+    for (;;) {
+        if (Load16(windowEnd + candidate) == scanEnd && Load16(window + candidate) == scanStart) {
+            const uint32_t length = CommonLength(scan, window + candidate);
+            if (length > best) {
+                *matchStart = candidate;
+                best = length;
+                if (length >= niceLength) break;
+                scanEnd = static_cast<uint16_t>(Load16(scan + best - 1));
+                windowEnd = window + best - 1;
+            }
         }
-    } while ((candidate = prev[candidate & DEFLATE_HASH_MASK]) > limit && --chain != 0);
+        candidate = prev[candidate & DEFLATE_HASH_MASK];
+        if (candidate <= limit || --chain == 0) break;
+    }
     return best;
 }
 
