@@ -114,11 +114,9 @@ typedef uint64_t MatchWord;
 typedef uint32_t MatchWord;
 #endif
 
-static inline uint32_t TrailingZeroBits(uint64_t word) {
-    return static_cast<uint32_t>(__builtin_ctzll(word));
-}
-static inline uint32_t TrailingZeroBits(uint32_t word) {
-    return static_cast<uint32_t>(__builtin_ctz(word));
+static inline uint32_t TrailingZeroBits(MatchWord word) {
+    return static_cast<uint32_t>(sizeof word == 8 ? __builtin_ctzll(word)
+                                                  : __builtin_ctz(static_cast<uint32_t>(word)));
 }
 
 static inline uint32_t Load16(const uint8_t* p) {

@@ -477,26 +477,6 @@ TEST(Huffman, SkewedFrequenciesStayWithinTheLimitsAndAreCostedRight) {
     free(s);
 }
 
-TEST(Huffman, LoneSymbolGetsAPartnerThatCostsNothing) {
-    DeflateState* s = NewState();
-    s->distTree[7].fc = 40;
-    DeflateBuildTree(s, &s->distDesc);
-    EXPECT_EQ(s->distDesc.maxCode, 7);
-    EXPECT_EQ(s->distTree[7].dl, 1);
-    EXPECT_EQ(s->distTree[0].dl, 1);
-    EXPECT_EQ(s->optimalLength, 40u * (1 + 2));
-    EXPECT_EQ(s->fixedLength, 40u * (5 + 2));
-
-    DeflateStartBlock(s);
-    DeflateBuildTree(s, &s->distDesc);
-    EXPECT_EQ(s->distDesc.maxCode, 1);
-    EXPECT_EQ(s->distTree[0].dl, 1);
-    EXPECT_EQ(s->distTree[1].dl, 1);
-    EXPECT_EQ(s->optimalLength, 0u);
-    EXPECT_EQ(s->fixedLength, 0u);
-    free(s);
-}
-
 //--- failures
 
 TEST(DeflateFailure, WriteFailureStopsWithTheSinksError) {
