@@ -5,8 +5,6 @@
 
 #include "zip/deflate_bits.h"
 
-#include <cstring>
-
 const uint8_t DEFLATE_EXTRA_LENGTH_BITS[DEFLATE_LENGTH_CODES] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
 const uint8_t DEFLATE_EXTRA_DISTANCE_BITS[DEFLATE_DISTANCE_CODES] = {
@@ -421,8 +419,8 @@ void DeflateFlushBlock(DeflateState* s, const uint8_t* input, uint32_t length, b
     if (fixedBytes <= optimalBytes) optimalBytes = fixedBytes;
 
     const uint32_t finalBit = final ? 1 : 0;
-    // A stored block's length field has 16 bits; a longer input is never cheaper
-    // stored, but the limit keeps the field from wrapping whatever the estimate.
+    // A stored block's length field has 16 bits. The cost estimates make a longer
+    // stored block practically impossible; the limit makes sure it never wraps.
     if (input != nullptr && length + 4 <= optimalBytes && length <= 0xFFFF) {
         DeflateSendBits(s, finalBit, 3);
         DeflateWriteStored(s, input, length);
