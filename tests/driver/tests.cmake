@@ -13,3 +13,7 @@ kivo_add_test(NAME driver_win32_fr_test TARGET driver_win32_test ARGS --gtest_fi
   ENV KIVO_LANG=fr_FR.UTF-8)
 kivo_add_test(NAME driver_win32_es_test TARGET driver_win32_test ARGS --gtest_filter=ChooseLanguage.*
   ENV KIVO_LANG=es_MX.UTF-8)
+kivo_add_test(NAME driver_first_stage_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/first_stage_test.cpp
+  DEPENDS_PROGRAM)
+kivo_add_test(NAME driver_first_stage_fr_test TARGET driver_first_stage_test ENV KIVO_LANG=fr_FR.UTF-8)
+kivo_add_test(NAME driver_first_stage_es_test TARGET driver_first_stage_test ENV KIVO_LANG=es_MX.UTF-8)

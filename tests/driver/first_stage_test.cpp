@@ -1,0 +1,288 @@
+// The first stage end to end: the real program is started as Explorer would
+// start it, its boxes are read and answered, its exit codes checked. Texts are
+// expected in the language of this run (KIVO_LANG).
+#include "bench/bench.h"
+#include "driver/catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const char* const uninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO";
+const char* const installRoot = "C:\\Apps\\KIVO";
+
+int RunLanguage() {
+    char locale[64] = "";
+    GetEnvironmentVariableA("KIVO_LANG", locale, sizeof locale);
+    std::string name = locale;
+    return name.rfind("fr", 0) == 0 ? 1 : name.rfind("es", 0) == 0 ? 3 : 2;
+}
+
+std::string Text(MessageName name) {
+    return CatalogueText(name, RunLanguage());
+}
+
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+// What a process was started with, read from its process parameters.
+struct StartTexts {
+    std::string commandLine;
+    std::string currentFolder;
+};
+
+std::string ReadRemoteText(HANDLE process, const char* parameters, int offset) {
+    struct {
+        USHORT length;
+        USHORT capacity;
+        DWORD buffer;
+    } text = {};
+    if (!ReadProcessMemory(process, parameters + offset, &text, sizeof text, nullptr)) return "(unreadable)";
+    std::wstring wide(text.length / 2, L'\0');
+    if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<ULONG_PTR>(text.buffer)),
+                           &wide[0], text.length, nullptr))
+        return "(unreadable)";
+    char narrow[4096] = "";
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), narrow, sizeof narrow - 1,
+                        nullptr, nullptr);
+    return narrow;
+}
+
+StartTexts ReadStartTexts(DWORD processId) {
+    StartTexts texts;
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (process == nullptr) return texts;
+    using Query = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    Query query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+    struct {
+        LONG exitStatus;
+        const char* peb;
+        ULONG_PTR rest[4];
+    } basic = {};
+    const char* parameters = nullptr;
+    if (query != nullptr && query(process, 0, &basic, sizeof basic, nullptr) == 0 &&
+        ReadProcessMemory(process, basic.peb + 0x10, &parameters, sizeof parameters, nullptr)) {
+        texts.currentFolder = ReadRemoteText(process, parameters, 0x24);
+        texts.commandLine = ReadRemoteText(process, parameters, 0x40);
+    }
+    CloseHandle(process);
+    return texts;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
+
+class FirstStage : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char temp[MAX_PATH] = "";
+        GetEnvironmentVariableA("TEMP", temp, sizeof temp);
+        savedTemp = temp;
+        ASSERT_TRUE(bench::MakeFolders(std::string(installRoot) + "\\KIVO"));
+        ASSERT_TRUE(bench::MakeFolders(std::string(installRoot) + "\\DOC"));
+        ASSERT_TRUE(bench::MakeFolders(std::string(installRoot) + "\\ZAVURE"));
+        ASSERT_TRUE(bench::WriteFileBytes(std::string(installRoot) + "\\KIVO\\KIVO.EXE", "MZ"));
+    }
+    void TearDown() override {
+        bench::KillAll("uninstKIVO.exe");
+        bench::KillAll("unins KIVO.exe");
+        bench::SetEnv("KIVO", nullptr);
+        bench::SetEnv("TEMP", savedTemp.c_str());
+        bench::RegDeleteTree(HKEY_LOCAL_MACHINE, uninstallKey);
+        bench::RemoveTree("C:\\Apps");
+        DeleteFileA("C:\\KIVO\\KIVO.EXE"); // C:\KIVO is also C:\kivo, the bench's own folder
+        DeleteFileA("C:\\uninstKIVO.exe");
+        DeleteFileA((bench::TempFolder() + "\\uninstKIVO.exe").c_str());
+    }
+
+    // Starts the command line, expects one box with this caption and text,
+    // presses the button and returns the exit code.
+    static long Answer(const std::string& commandLine, const std::string& caption, const std::string& text,
+                       int button, const std::string& currentFolder = "") {
+        bench::Process process = bench::Start(commandLine, currentFolder);
+        EXPECT_NE(process.handle, nullptr) << commandLine;
+        if (process.handle == nullptr) return -1000;
+        bench::Box box = bench::WaitBox(caption, 20000, process.id);
+        EXPECT_TRUE(box.found()) << "no box \"" << caption << "\" for " << commandLine;
+        if (box.found()) {
+            EXPECT_EQ(box.text, text) << commandLine;
+            EXPECT_EQ(box.owner, nullptr);
+            EXPECT_TRUE(bench::Press(box, button));
+        }
+        long code = bench::WaitExit(process, 20000);
+        bench::Close(process);
+        return code;
+    }
+
+    static std::string Program() { return Quoted(bench::ProgramPath()); }
+    static std::string Confirmation(const std::string& folder) { return folder + "\r\r" + Text(MSG_CONFIRM); }
+
+    std::string savedTemp;
+};
+
+} // namespace
+
+TEST_F(FirstStage, NothingInstalledIsReportedWithExitOne) {
+    EXPECT_EQ(Answer(Program(), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
+    // Any argument text shorter than 12 characters also starts the first stage.
+    EXPECT_EQ(Answer(Program() + " \"//tmw// C:", "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
+}
+
+TEST_F(FirstStage, KivoVariableNamesTheProgramFolderAndNoEndsQuietly) {
+    bench::RegSetString(HKEY_LOCAL_MACHINE, uninstallKey, "InstallLocation", "C:\\Elsewhere");
+    bench::SetEnv("KIVO", "C:\\Apps\\KIVO\\KIVO");
+    bench::Process process = bench::Start(Program());
+    bench::Box box = bench::WaitBox(Text(MSG_TITLE), 20000, process.id);
+    ASSERT_TRUE(box.found());
+    EXPECT_EQ(box.text, Confirmation(installRoot));
+    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_EQ(box.buttons.size(), 2u);
+    EXPECT_EQ(bench::DefaultButton(box), IDNO);
+    bench::Press(box, IDNO);
+    EXPECT_EQ(bench::WaitExit(process, 20000), 0);
+    bench::Close(process);
+    EXPECT_FALSE(bench::Exists(bench::TempFolder() + "\\uninstKIVO.exe"));
+}
+
+TEST_F(FirstStage, UninstallKeyOrTheProgramsOwnFolderFindTheInstallation) {
+    bench::RegSetString(HKEY_LOCAL_MACHINE, uninstallKey, "InstallLocation", installRoot);
+    EXPECT_EQ(Answer(Program(), Text(MSG_TITLE), Confirmation(installRoot), IDNO), 0);
+    bench::RegDeleteTree(HKEY_LOCAL_MACHINE, uninstallKey);
+
+    std::string beside = std::string(installRoot) + "\\uninstKIVO.exe";
+    ASSERT_TRUE(CopyFileA(bench::ProgramPath().c_str(), beside.c_str(), FALSE));
+    EXPECT_EQ(Answer(Quoted(beside), Text(MSG_TITLE), Confirmation(installRoot), IDNO), 0);
+    DeleteFileA((std::string(installRoot) + "\\KIVO\\KIVO.EXE").c_str());
+    EXPECT_EQ(Answer(Quoted(beside), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
+}
+
+TEST_F(FirstStage, WholeDrivesAreNeverTakenForTheInstallation) {
+    ASSERT_TRUE(bench::WriteFileBytes("C:\\KIVO\\KIVO.EXE", "MZ"));
+    bench::SetEnv("KIVO", "C:\\KIVO"); // its folder above is the bare drive C:
+    EXPECT_EQ(Answer(Program(), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
+    bench::SetEnv("KIVO", "C:\\KIVO\\");
+    EXPECT_EQ(Answer(Program(), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
+    bench::SetEnv("KIVO", nullptr);
+    // The program in the drive's root, beside C:\KIVO\KIVO.EXE.
+    ASSERT_TRUE(CopyFileA(bench::ProgramPath().c_str(), "C:\\uninstKIVO.exe", FALSE));
+    EXPECT_EQ(Answer("C:\\uninstKIVO.exe", "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
+}
+
+TEST_F(FirstStage, TextsTooLongForTheirBuffersAreRefused) {
+    std::string deep = "C:\\" + std::string(230, 'a'); // fits a path, not the question about it
+    ASSERT_TRUE(bench::MakeFolders(deep + "\\KIVO"));
+    ASSERT_TRUE(bench::WriteFileBytes(deep + "\\KIVO\\KIVO.EXE", "MZ"));
+    bench::SetEnv("KIVO", (deep + "\\KIVO").c_str());
+    EXPECT_EQ(Answer(Program(), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
+    bench::RemoveTree(deep);
+    bench::SetEnv("KIVO", ("C:\\Apps\\KIVO\\KIVO\\" + std::string(250, '.')).c_str());
+    EXPECT_EQ(Answer(Program(), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
+}
+
+TEST_F(FirstStage, MissingTempAndFailedCopyAreReported) {
+    bench::SetEnv("KIVO", "C:\\Apps\\KIVO\\KIVO");
+    bench::SetEnv("TEMP", nullptr);
+    bench::Process process = bench::Start(Program());
+    bench::Box box = bench::WaitBox(Text(MSG_TITLE), 20000, process.id);
+    ASSERT_TRUE(box.found());
+    bench::Press(box, IDYES);
+    box = bench::WaitBox("uninstKIVO.exe", 20000, process.id);
+    ASSERT_TRUE(box.found());
+    EXPECT_EQ(box.text, Text(MSG_TEMP_UNDEFINED));
+    bench::Press(box, IDOK);
+    EXPECT_EQ(bench::WaitExit(process, 20000), 2);
+    bench::Close(process);
+
+    bench::SetEnv("TEMP", "Q:\\nowhere");
+    process = bench::Start(Program());
+    box = bench::WaitBox(Text(MSG_TITLE), 20000, process.id);
+    ASSERT_TRUE(box.found());
+    bench::Press(box, IDYES);
+    box = bench::WaitBox("uninstKIVO.exe", 20000, process.id);
+    ASSERT_TRUE(box.found());
+    EXPECT_EQ(box.text, Text(MSG_LAUNCH_ERROR));
+    bench::Press(box, IDOK);
+    EXPECT_EQ(bench::WaitExit(process, 20000), 3);
+    bench::Close(process);
+}
+
+TEST_F(FirstStage, ASecondInstanceEndsSilently) {
+    HANDLE taken = CreateMutexA(nullptr, TRUE, "_uninstKIVO___Instance_");
+    bench::Process process = bench::Start(Program());
+    EXPECT_EQ(bench::WaitExit(process, 15000), 0); // a box would have kept it waiting
+    bench::Close(process);
+    process = bench::Start(Program() + " \"//tmw// C:\\Apps\\KIVO\"");
+    EXPECT_EQ(bench::WaitExit(process, 15000), 0);
+    bench::Close(process);
+    CloseHandle(taken);
+}
+
+TEST_F(FirstStage, MalformedRelaunchArgumentsAreMisuse) {
+    const std::string misuse = Text(MSG_MISUSE);
+    for (const std::string& argument :
+         {std::string("\"//tmw// C:\\Apps\\KIVO"), std::string("//tmw// C:\\Apps\\KIVO\""),
+          std::string("\"//TMW// C:\\Apps\\KIVO\""), std::string("\"//tmw// \\\\server\\share\""),
+          std::string("\"//tmw// C:\""), std::string("\"//tmw// C:\\\""),
+          std::string("\"//tmw// C:\\KIVO\\..\""), Quoted("//tmw// C:\\" + std::string(257, 'a')),
+          Quoted("//tmw// C:\\" + std::string(400, 'a'))})
+        EXPECT_EQ(Answer(Program() + " " + argument, "uninstKIVO", misuse, IDOK), 4) << argument;
+}
+
+// Yes copies the program into TEMP and starts the copy there with the exact
+// relaunch argument. The test holds the main application's mutex, so the
+// copy stops at its AppRunning box and can be examined.
+TEST_F(FirstStage, YesStartsTheCopyInTempWithTheRelaunchArgument) {
+    HANDLE application = CreateMutexA(nullptr, TRUE, "_DAziv___Instance_");
+    std::string programName = "unins KIVO.exe"; // a blank in the name must not split the argument
+    std::string program = std::string(installRoot) + "\\" + programName;
+    ASSERT_TRUE(CopyFileA(bench::ProgramPath().c_str(), program.c_str(), FALSE));
+
+    // Started as Explorer does: the current folder is the installation folder.
+    EXPECT_EQ(Answer(Quoted(program), Text(MSG_TITLE), Confirmation(installRoot), IDYES, installRoot), 0);
+
+    std::string copy = bench::TempFolder() + "\\" + programName;
+    std::string copied, original;
+    EXPECT_TRUE(bench::ReadFileBytes(copy, copied));
+    EXPECT_TRUE(bench::ReadFileBytes(program, original));
+    EXPECT_TRUE(copied == original) << "the copy differs from the program";
+
+    bench::Box box = bench::WaitBox(Text(MSG_TITLE), 20000);
+    ASSERT_TRUE(box.found()) << "the copy did not reach its second stage";
+    EXPECT_EQ(box.text, Text(MSG_APP_RUNNING));
+    StartTexts started = ReadStartTexts(box.processId);
+    EXPECT_EQ(started.commandLine, "\"unins KIVO.exe\" \"//tmw// C:\\Apps\\KIVO\"");
+    EXPECT_TRUE(SameText(started.currentFolder, bench::TempFolder() + "\\")) << started.currentFolder;
+
+    HANDLE copyProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, box.processId);
+    bench::Press(box, IDOK);
+    if (copyProcess != nullptr) {
+        EXPECT_EQ(WaitForSingleObject(copyProcess, 20000), WAIT_OBJECT_0);
+        CloseHandle(copyProcess);
+    }
+    bench::KillAll(programName.c_str());
+    CloseHandle(application);
+    EXPECT_TRUE(bench::Exists(std::string(installRoot) + "\\KIVO\\KIVO.EXE")); // nothing was touched
+    DeleteFileA(copy.c_str());
+}
+
+TEST_F(FirstStage, AnyCharacterAfterTheMarkerIsAccepted) {
+    HANDLE application = CreateMutexA(nullptr, TRUE, "_DAziv___Instance_");
+    bench::Process process = bench::Start(Program() + " \"//tmw//_C:\\Apps\\KIVO\"");
+    bench::Box box = bench::WaitBox(Text(MSG_TITLE), 20000, process.id);
+    ASSERT_TRUE(box.found());
+    EXPECT_EQ(box.text, Text(MSG_APP_RUNNING));
+    bench::Press(box, IDOK);
+    EXPECT_EQ(bench::WaitExit(process, 20000), 0);
+    bench::Close(process);
+    CloseHandle(application);
+}
+
+TEST(FirstStageTexts, MisuseReadsAsWritten) {
+    const char* expected[] = {"", "Mauvais usage", "Misuse", "Mal uso"};
+    EXPECT_EQ(Text(MSG_MISUSE), expected[RunLanguage()]);
+}
