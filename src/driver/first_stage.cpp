@@ -69,6 +69,9 @@ int RunFirstStage() {
 
     char argument[ARGUMENT_CAPACITY];
     if (!LocateInstallation(argument, sizeof argument)) return Refuse(MSG_NOT_INSTALLED, 1);
+    char commandLine[COMMAND_LINE_CAPACITY];
+    if (!CopyCommandLineBuild(ownFileName, argument, commandLine, sizeof commandLine))
+        return Refuse(MSG_NOT_INSTALLED, 1);
 
     char question[ARGUMENT_CAPACITY];
     if (!TextFormat(question, sizeof question, "%s\r\r%s", installFolder, confirm))
@@ -85,10 +88,6 @@ int RunFirstStage() {
         !PathJoin(tempFolder, ownFileName, tempCopyPath, sizeof tempCopyPath))
         return Refuse(MSG_LAUNCH_ERROR, 3);
     if (FileCopy(ownFolder, tempCopyPath, 1) != 0) return Refuse(MSG_LAUNCH_ERROR, 3);
-
-    char commandLine[COMMAND_LINE_CAPACITY];
-    if (!CopyCommandLineBuild(ownFileName, argument, commandLine, sizeof commandLine))
-        return Refuse(MSG_NOT_INSTALLED, 1);
 
     ReleaseInstanceMutex();
     // The copy starts in the TEMP folder: started from Explorer, this stage's
