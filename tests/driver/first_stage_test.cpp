@@ -281,8 +281,3 @@ TEST_F(FirstStage, AnyCharacterAfterTheMarkerIsAccepted) {
     bench::Close(process);
     CloseHandle(application);
 }
-
-TEST(FirstStageTexts, MisuseReadsAsWritten) {
-    const char* expected[] = {"", "Mauvais usage", "Misuse", "Mal uso"};
-    EXPECT_EQ(Text(MSG_MISUSE), expected[RunLanguage()]);
-}
