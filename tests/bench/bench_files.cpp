@@ -157,18 +157,20 @@ bool RegGetDword(HKEY root, const std::string& key, const char* name, DWORD& val
     return status == ERROR_SUCCESS && type == REG_DWORD;
 }
 
-void RegDeleteTree(HKEY root, const std::string& key) {
+// Works through handles relative to the parent, so that keys whose full path
+// is too long to open by name still go.
+static bool DeleteKeyBelow(HKEY parent, const char* name) {
     HKEY handle;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &handle) == ERROR_SUCCESS) {
-        char name[256];
-        while (RegEnumKeyA(handle, 0, name, sizeof(name)) == ERROR_SUCCESS) {
-            std::string child = key + "\\" + name;
-            RegDeleteTree(root, child);
-            if (RegKeyExists(root, child)) break;
-        }
+    if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &handle) == ERROR_SUCCESS) {
+        char child[256];
+        while (RegEnumKeyA(handle, 0, child, sizeof(child)) == ERROR_SUCCESS)
+            if (!DeleteKeyBelow(handle, child)) break;
         RegCloseKey(handle);
     }
-    RegDeleteKeyA(root, key.c_str());
+    LONG status = RegDeleteKeyA(parent, name);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
+
+void RegDeleteTree(HKEY root, const std::string& key) { DeleteKeyBelow(root, key.c_str()); }
 
 } // namespace bench
