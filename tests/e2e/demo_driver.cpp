@@ -77,8 +77,12 @@ int DemoMain(const char* reportPath) {
     }
     Line(report, "The copy in %TEMP% ended with exit code " + std::to_string(code));
     std::string tempCopy = bench::TempFolder() + "\\uninstKIVO.exe";
-    for (int i = 0; i < 200 && bench::Exists(tempCopy); ++i)
-        Sleep(200);
+    DWORD ended = GetTickCount();
+    while (bench::Exists(tempCopy) && GetTickCount() - ended < 45000)
+        Sleep(50);
+    if (!bench::Exists(tempCopy)) {
+        Line(report, "Its file was gone " + std::to_string(GetTickCount() - ended) + " ms after it ended");
+    }
 
     std::vector<Item> removed = {
         {std::string(INSTALL_FOLDER) + " (the folder)", bench::Exists(INSTALL_FOLDER)},

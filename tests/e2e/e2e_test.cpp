@@ -172,6 +172,11 @@ TEST(EndToEnd, WholeUninstall) {
     bench::Box result = bench::WaitBox(title, 90000);
     ASSERT_TRUE(result.found());
     HANDLE copy = OpenProcessOf(result);
+    // Held as a slow ending process would hold it: the deletion command has
+    // to keep trying after the copy ended, until the file is let go.
+    HANDLE held =
+        CreateFileA(tempCopy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(held, INVALID_HANDLE_VALUE);
     archives = e2e::ArchivesAtRoot('C');
     ASSERT_EQ(archives.size(), 1u);
     EXPECT_EQ(result.text, Text(MSG_FILES_ARCHIVED) + "\r" + archives[0]);
@@ -196,6 +201,9 @@ TEST(EndToEnd, WholeUninstall) {
     }
     EXPECT_EQ(WaitProcess(copy), 0);
     if (copy != nullptr) CloseHandle(copy);
+    Sleep(1500);
+    EXPECT_TRUE(bench::Exists(tempCopy)) << "deleted while still held";
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     EXPECT_TRUE(WaitGone(tempCopy, 45000)) << "the copy stayed in %TEMP%";
 
     // Archive: one file named after the data folder's drive and the time.
