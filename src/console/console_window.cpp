@@ -184,7 +184,8 @@ void ConsoleApplyAttribute() {
     consoleState.attributeApplied = true;
 }
 
-// Ctrl+C, Ctrl+Break and closing must not end the uninstaller half-way.
+// Ctrl+C and Ctrl+Break must not end the uninstaller half-way; the Close
+// entry is gone from the system menu for the same reason.
 BOOL WINAPI ConsoleControlHandler(DWORD) {
     return TRUE;
 }
