@@ -232,6 +232,8 @@ int ChildMain(const std::string& scenario, const std::string& reportPath) {
         Put(out, "recovered", std::to_string(ThreadCreate(1, Quick, nullptr)));
     } else if (scenario == "bare") {
         AllocConsole();
+        for (int wait = 0; wait < 500 && GetConsoleWindow() == nullptr; ++wait)
+            Sleep(10);
     } else {
         return 2;
     }
