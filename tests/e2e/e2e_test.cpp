@@ -7,6 +7,7 @@
 #include "e2e/sample_install.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -142,6 +143,23 @@ void FreshInstallation() {
     e2e::LayOutInstallation();
 }
 
+// The id of the one running process with that image name, or 0.
+DWORD ProcessIdOf(const char* imageName, DWORD timeoutMs) {
+    for (DWORD waited = 0; waited <= timeoutMs; waited += 50) {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        DWORD found = 0;
+        for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+            if (lstrcmpiA(entry.szExeFile, imageName) == 0) found = entry.th32ProcessID;
+        }
+        CloseHandle(snapshot);
+        if (found != 0) return found;
+        Sleep(50);
+    }
+    return 0;
+}
+
 HANDLE OpenProcessOf(const bench::Box& box) {
     return box.found() ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, box.processId) : nullptr;
 }
@@ -166,6 +184,21 @@ TEST(EndToEnd, WholeUninstall) {
     Answer(confirm, IDYES);
     EXPECT_EQ(bench::WaitExit(first), 0);
     bench::Close(first);
+
+    // While the steps run, the current label blinks: white on light red, then
+    // light red on yellow.
+    DWORD copyId = ProcessIdOf("uninstKIVO.exe", 20000);
+    EXPECT_NE(copyId, 0u);
+    bool blinked = false;
+    while (copyId != 0 && !bench::WaitBox(title, 0).found()) {
+        std::vector<e2e::ConsoleLine> lines;
+        if (!e2e::ReadConsoleOf(copyId, lines)) continue;
+        for (const e2e::ConsoleLine& line : lines) {
+            for (WORD attribute : line.attributes)
+                blinked = blinked || attribute == 0xCF || attribute == 0xEC;
+        }
+    }
+    EXPECT_TRUE(blinked) << "no step label was seen highlighted";
 
     // The result box comes once the Files step has archived and removed the folder.
     std::vector<std::string> archives;
