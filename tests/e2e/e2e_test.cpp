@@ -45,9 +45,13 @@ std::string TrimRight(std::string text) {
 
 // The console as the person sees it after a step: each drawn label on its own
 // row behind one blank, every cell black on yellow (attribute 0xE0).
-void ExpectConsoleRows(DWORD pid, const std::vector<std::string>& rows) {
+// The box's owner must be that console's window.
+void ExpectConsoleRows(const bench::Box& box, const std::vector<std::string>& rows) {
     std::vector<e2e::ConsoleLine> lines;
-    ASSERT_TRUE(e2e::ReadConsoleOf(pid, lines));
+    HWND window = nullptr;
+    ASSERT_TRUE(e2e::ReadConsoleOf(box.processId, lines, &window));
+    EXPECT_NE(window, nullptr);
+    EXPECT_EQ(box.owner, window) << "the box is not owned by the console";
     ASSERT_EQ(lines.size(), 12u);
     for (size_t row = 0; row < lines.size(); ++row) {
         std::string wanted = row < rows.size() ? rows[row] : "";
@@ -215,13 +219,13 @@ TEST(EndToEnd, WholeUninstall) {
     EXPECT_EQ(result.text, Text(MSG_FILES_ARCHIVED) + "\r" + archives[0]);
     EXPECT_NE(result.owner, nullptr);
     EXPECT_FALSE(bench::Exists(INSTALL_FOLDER));
-    ExpectConsoleRows(result.processId, LabelRows(false));
+    ExpectConsoleRows(result, LabelRows(false));
     Answer(result, IDOK);
 
     if (win9x) {
         bench::Box question = ExpectBox(title, Text(MSG_RESTART_QUESTION));
         EXPECT_EQ(bench::DefaultButton(question), IDYES);
-        ExpectConsoleRows(question.processId, LabelRows(true));
+        ExpectConsoleRows(question, LabelRows(true));
         // Wine accepts the restart request and ends nothing, so the copy goes on.
         Answer(question, IDYES);
     } else {
@@ -229,7 +233,7 @@ TEST(EndToEnd, WholeUninstall) {
         // The environment broadcast wiped the Ended row together with WaitPlease.
         std::vector<std::string> rows = LabelRows(true);
         rows.back() = "";
-        ExpectConsoleRows(success.processId, rows);
+        ExpectConsoleRows(success, rows);
         Answer(success, IDOK);
     }
     EXPECT_EQ(WaitProcess(copy), 0);

@@ -198,7 +198,8 @@ std::vector<std::string> ArchivesAtRoot(char drive) {
 }
 
 // The console belongs to the uninstaller; a process of our own attaches to it
-// and writes each row as two lines: the characters and their attributes in hex.
+// and writes its window handle, then each row as two lines: the characters
+// and their attributes in hex.
 int ConsoleSnapshotMain(DWORD pid, const char* reportPath) {
     FreeConsole();
     if (!AttachConsole(pid)) return 2;
@@ -206,7 +207,7 @@ int ConsoleSnapshotMain(DWORD pid, const char* reportPath) {
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (output == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(output, &info)) return 3;
-    std::string report;
+    std::string report = std::to_string(reinterpret_cast<uintptr_t>(GetConsoleWindow())) + "\n";
     for (SHORT row = 0; row < info.dwSize.Y; ++row) {
         std::string text(info.dwSize.X, ' ');
         std::vector<WORD> attributes(info.dwSize.X);
@@ -226,7 +227,7 @@ int ConsoleSnapshotMain(DWORD pid, const char* reportPath) {
     return bench::WriteFileBytes(reportPath, report) ? 0 : 4;
 }
 
-bool ReadConsoleOf(DWORD pid, std::vector<ConsoleLine>& lines) {
+bool ReadConsoleOf(DWORD pid, std::vector<ConsoleLine>& lines, HWND* window) {
     lines.clear();
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
@@ -238,7 +239,10 @@ bool ReadConsoleOf(DWORD pid, std::vector<ConsoleLine>& lines) {
     bench::Close(child);
     std::string bytes;
     if (code != 0 || !bench::ReadFileBytes(report, bytes)) return false;
-    size_t at = 0;
+    size_t at = bytes.find('\n');
+    if (at == std::string::npos) return false;
+    if (window != nullptr) *window = reinterpret_cast<HWND>(std::stoull(bytes.substr(0, at)));
+    ++at;
     while (at < bytes.size()) {
         size_t textEnd = bytes.find('\n', at);
         size_t hexEnd = bytes.find('\n', textEnd + 1);

@@ -40,8 +40,9 @@ struct ConsoleLine {
     std::string text;             // OEM bytes, one per column
     std::vector<WORD> attributes; // one per column
 };
-// Reads every row of the console of process pid through a helper child.
-bool ReadConsoleOf(DWORD pid, std::vector<ConsoleLine>& lines);
+// Reads every row of the console of process pid, and its window when asked,
+// through a helper child.
+bool ReadConsoleOf(DWORD pid, std::vector<ConsoleLine>& lines, HWND* window = nullptr);
 // Entry of the helper child; returns its exit code.
 int ConsoleSnapshotMain(DWORD pid, const char* reportPath);
 
