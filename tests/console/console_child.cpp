@@ -149,12 +149,13 @@ unsigned __stdcall Quick(void*) {
     return 5;
 }
 
-// Every free range of the address space reserved, so that no thread stack
-// fits any more; Release gives them back.
+// Every free range of 1 MB or more reserved, so that no thread stack (2 MB
+// reserved by default) fits any more, while Wine keeps the smaller holes it
+// needs for itself; Release gives them back.
 std::vector<void*> ReserveAddressSpace() {
     std::vector<void*> blocks;
-    blocks.reserve(65536);
-    for (SIZE_T size = 1u << 30; size >= 65536; size /= 2)
+    blocks.reserve(4096);
+    for (SIZE_T size = 1u << 30; size >= (1u << 20); size /= 2)
         while (blocks.size() < blocks.capacity()) {
             void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
             if (block == nullptr) break;
