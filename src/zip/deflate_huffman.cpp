@@ -331,6 +331,19 @@ static void SendTrees(DeflateState* s, int lastBitLength) {
     WalkLengths(s->distTree, s->distDesc.maxCode, send);
 }
 
+// Moves 32 pending bits to the output, low byte first, once that many wait.
+static inline void FlushWord(uint64_t& bits, uint32_t& count, uint8_t* out, uint32_t& pos) {
+    if (count < 32) return;
+    const uint32_t word = static_cast<uint32_t>(bits);
+    out[pos] = static_cast<uint8_t>(word);
+    out[pos + 1] = static_cast<uint8_t>(word >> 8);
+    out[pos + 2] = static_cast<uint8_t>(word >> 16);
+    out[pos + 3] = static_cast<uint8_t>(word >> 24);
+    pos += 4;
+    bits >>= 32;
+    count -= 32;
+}
+
 // Sends the tally with the given trees, then the end-of-block code. The bit
 // buffer lives in locals here: this is the only hot loop of the output side.
 static void SendTally(DeflateState* s, const DeflateNode* litTree, const DeflateNode* distTree) {
@@ -363,16 +376,7 @@ static void SendTally(DeflateState* s, const DeflateNode* litTree, const Deflate
                 bits |= static_cast<uint64_t>(lc - s->baseLength[code]) << count;
                 count += extra;
                 // Up to 20 + 31 pending bits: flush a word before the distance.
-                if (count >= 32) {
-                    const uint32_t word = static_cast<uint32_t>(bits);
-                    out[pos] = static_cast<uint8_t>(word);
-                    out[pos + 1] = static_cast<uint8_t>(word >> 8);
-                    out[pos + 2] = static_cast<uint8_t>(word >> 16);
-                    out[pos + 3] = static_cast<uint8_t>(word >> 24);
-                    pos += 4;
-                    bits >>= 32;
-                    count -= 32;
-                }
+                FlushWord(bits, count, out, pos);
                 const uint32_t dist = s->distBuffer[match++];
                 const uint32_t dcode = DeflateDistanceCode(s, dist);
                 bits |= static_cast<uint64_t>(distTree[dcode].fc) << count;
@@ -382,16 +386,7 @@ static void SendTally(DeflateState* s, const DeflateNode* litTree, const Deflate
             }
             flags >>= 1;
         }
-        if (count >= 32) {
-            const uint32_t word = static_cast<uint32_t>(bits);
-            out[pos] = static_cast<uint8_t>(word);
-            out[pos + 1] = static_cast<uint8_t>(word >> 8);
-            out[pos + 2] = static_cast<uint8_t>(word >> 16);
-            out[pos + 3] = static_cast<uint8_t>(word >> 24);
-            pos += 4;
-            bits >>= 32;
-            count -= 32;
-        }
+        FlushWord(bits, count, out, pos);
         if (pos > limit) {
             s->outPos = pos;
             DeflateWriteOut(s);
