@@ -2,6 +2,7 @@
 #include "console_child.h"
 
 #include "console/console.h"
+#include "driver/catalogue.h"
 
 #include <gtest/gtest.h>
 
@@ -88,7 +89,6 @@ TEST(BusyIndicator, StepsLeaveTheirLabelsLineByLine) {
     Report report;
     ASSERT_TRUE(RunChild("busy", report));
     EXPECT_EQ("0", report["create"]);
-    const char* const labels[] = {"Shortcuts", "Associations", "Variables", "Registry", "Files", "Ended !"};
     const unsigned minimumMs[] = {490, 1490, 490, 990, 490, 490};
     const int minimumPhases[] = {1, 2, 1, 1, 1, 1};
     for (int step = 0; step < 6; ++step) {
@@ -101,7 +101,9 @@ TEST(BusyIndicator, StepsLeaveTheirLabelsLineByLine) {
         EXPECT_EQ(0, waited) << step;
         EXPECT_GE(elapsed, minimumMs[step]) << step;
         EXPECT_GE(phases, minimumPhases[step]) << step;
-        std::string text = std::string(" ") + labels[step];
+        char label[64];
+        CharToOemA(CatalogueText(static_cast<MessageName>(MSG_LABEL_SHORTCUTS + step), 1), label);
+        std::string text = std::string(" ") + label;
         EXPECT_EQ(text + std::string(60 - text.size(), ' '), report["text" + std::to_string(step + 1)]);
     }
     for (int row = 0; row < 12; ++row) {
@@ -113,7 +115,9 @@ TEST(BusyIndicator, StepsLeaveTheirLabelsLineByLine) {
             attributes += "E0";
         EXPECT_EQ(attributes, report["attr" + std::to_string(row)]) << row;
     }
-    EXPECT_EQ("8,6", report["cursor"]);
+    // The cursor rests behind the last label, on its line.
+    size_t ended = std::string(CatalogueText(MSG_LABEL_ENDED, 1)).size();
+    EXPECT_EQ(std::to_string(1 + ended) + ",6", report["cursor"]);
 }
 
 } // namespace

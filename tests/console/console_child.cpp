@@ -2,6 +2,7 @@
 
 #include "bench/bench.h"
 #include "console/console.h"
+#include "driver/catalogue.h"
 #include "driver/message_box.h"
 
 #include <gtest/gtest.h>
@@ -119,8 +120,10 @@ unsigned __stdcall WatchLabels(void*) {
 
 // The driver's protocol with work of different lengths; the last label has none.
 void RunSteps(std::ostringstream& out, DWORD stepScale) {
-    static const char* const labels[] = {"Shortcuts", "Associations", "Variables",
-                                         "Registry",  "Files",        "Ended !"};
+    // The French labels, so that the accents go through the OEM conversion.
+    const char* labels[6];
+    for (int step = 0; step < 6; ++step)
+        labels[step] = CatalogueText(static_cast<MessageName>(MSG_LABEL_SHORTCUTS + step), 1);
     static const DWORD work[] = {0, 1300, 200, 700, 0, 0};
     Put(out, "create", std::to_string(ThreadCreate(1, BusyIndicatorRoutine, nullptr)));
     HANDLE watcher = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WatchLabels, nullptr, 0, nullptr));
