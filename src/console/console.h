@@ -8,18 +8,18 @@
 
 //--- console window
 struct ConsoleState {
-    HWND consoleWindow;          // set last by ConsoleOpen; also messageOwner
-    bool consoleOpen;            // output operations do nothing while false
+    HWND consoleWindow; // set last by ConsoleOpen; also messageOwner
+    bool consoleOpen;   // output operations do nothing while false
     HANDLE outputHandle;
     HANDLE inputHandle;
-    unsigned short columns;      // window and buffer width
-    unsigned short rows;         // window height
-    unsigned short bufferRows;   // never less than rows
-    int foreground;              // 4-bit palette index
+    unsigned short columns;    // window and buffer width
+    unsigned short rows;       // window height
+    unsigned short bufferRows; // never less than rows
+    int foreground;            // 4-bit palette index
     int background;
-    int defaultBackground;       // restored by ConsoleSetBackground(negative)
-    bool attributeApplied;       // the console already writes in the current pair
-    bool presetApplied;          // born from the user's defaults, no explicit sizing
+    int defaultBackground; // restored by ConsoleSetBackground(negative)
+    bool attributeApplied; // the console already writes in the current pair
+    bool presetApplied;    // born from the user's defaults, no explicit sizing
 };
 extern ConsoleState consoleState;
 

@@ -5,9 +5,9 @@
 constexpr int PATH_CAPACITY = 260;
 constexpr int CAPTION_CAPACITY = 40;
 
-extern int languageCode;                      // 1 French, 2 English, 3 Spanish
-extern char ownFileName[PATH_CAPACITY];       // first stage only
-extern char ownFolder[PATH_CAPACITY];         // first stage: folder, then full path
+extern int languageCode;                // 1 French, 2 English, 3 Spanish
+extern char ownFileName[PATH_CAPACITY]; // first stage only
+extern char ownFolder[PATH_CAPACITY];   // first stage: folder, then full path
 extern char installFolder[PATH_CAPACITY];
 extern char tempCopyPath[PATH_CAPACITY];
 extern char windowCaption[CAPTION_CAPACITY];

@@ -15,9 +15,9 @@ int ChooseLanguage();
 
 //--- second stage
 int RunSecondStage(HINSTANCE instance);
-int IsWindowsNT();       // -1 NT family, 0 Windows 9x
-int IsAdministrator();   // -1 yes, 0 no
-int DeleteOwnCopy();     // does not return on success; -1 otherwise
+int IsWindowsNT();     // -1 NT family, 0 Windows 9x
+int IsAdministrator(); // -1 yes, 0 no
+int DeleteOwnCopy();   // does not return on success; -1 otherwise
 void ReleaseCom();
 
 //--- uninstall sequence

@@ -63,31 +63,31 @@ struct ZipEntry {
 
 struct ZipArchive {
     uint32_t stateFlags;
-    void* sink;          // output handle, or base address of a memory sink
-    char* password;      // heap copy, or null
-    uint32_t bytesWritten;  // bytes that reached the sink: its position less the base offset
-    uint32_t baseOffset; // sink position at opening; added to every recorded offset
-    uint32_t error;      // sticky within an entry; cleared before its local header
-    void* mapping;       // mapping behind a memory sink the archive created
+    void* sink;            // output handle, or base address of a memory sink
+    char* password;        // heap copy, or null
+    uint32_t bytesWritten; // bytes that reached the sink: its position less the base offset
+    uint32_t baseOffset;   // sink position at opening; added to every recorded offset
+    uint32_t error;        // sticky within an entry; cleared before its local header
+    void* mapping;         // mapping behind a memory sink the archive created
     uint32_t memPosition;
     uint32_t memCapacity;
     uint32_t keys[3];
     uint8_t* cryptBuffer;
     uint32_t cryptCapacity;
     ZipEntry* entries;
-    ZipEntry* lastEntry;    // tail of the entry list, so that appending stays cheap
-    uint32_t entryCount;    // listed entries; never above 65,535 (the end record's 16 bits)
-    uint32_t centralSize;   // bytes that the listed entries take in the central directory
-    uint32_t writeLimit;    // highest sink offset (base included) the current writes may reach
+    ZipEntry* lastEntry;  // tail of the entry list, so that appending stays cheap
+    uint32_t entryCount;  // listed entries; never above 65,535 (the end record's 16 bits)
+    uint32_t centralSize; // bytes that the listed entries take in the central directory
+    uint32_t writeLimit;  // highest sink offset (base included) the current writes may reach
     uint32_t sourceStart;
     uint32_t announcedSize; // ZIP_UNKNOWN_SIZE when not known before reading
     uint32_t bytesRead;
     uint32_t crc;
-    void* source;           // source handle, or address of a memory source
+    void* source; // source handle, or address of a memory source
     uint32_t memSourceLength;
     uint32_t memSourcePosition;
-    uint32_t dataWritten;   // entry data bytes written (before the cipher header)
-    DeflateState* deflate;  // allocated at the first deflated entry
+    uint32_t dataWritten;  // entry data bytes written (before the cipher header)
+    DeflateState* deflate; // allocated at the first deflated entry
     uint8_t ioBuffer[ZIP_IO_BUFFER_SIZE];
 };
 

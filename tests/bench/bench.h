@@ -57,12 +57,12 @@ int DefaultButton(const Box& box);
 //--- files, inside the prefix
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool ReadFileBytes(const std::string& path, std::string& bytes);
-bool Exists(const std::string& path);       // file or folder
+bool Exists(const std::string& path); // file or folder
 bool IsFolder(const std::string& path);
-bool MakeFolders(const std::string& path);  // every missing folder of the path
-void RemoveTree(const std::string& path);   // clears read-only bits on the way
+bool MakeFolders(const std::string& path);                    // every missing folder of the path
+void RemoveTree(const std::string& path);                     // clears read-only bits on the way
 std::vector<std::string> ListTree(const std::string& folder); // relative paths, files and folders, sorted
-std::string TempFolder();                   // %TEMP% without trailing backslash
+std::string TempFolder();                                     // %TEMP% without trailing backslash
 
 //--- registry
 bool RegSetString(HKEY root, const std::string& key, const char* name, const std::string& value,

@@ -5,12 +5,12 @@
 namespace bench {
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                                         nullptr);
+    BOOL ok =
+        bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
     return ok && written == bytes.size();
 }
@@ -23,12 +23,15 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
     char chunk[65536];
     DWORD got = 0;
     bool ok = true;
-    while ((ok = ReadFile(file, chunk, sizeof(chunk), &got, nullptr) != 0) && got > 0) bytes.append(chunk, got);
+    while ((ok = ReadFile(file, chunk, sizeof(chunk), &got, nullptr) != 0) && got > 0)
+        bytes.append(chunk, got);
     CloseHandle(file);
     return ok;
 }
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool IsFolder(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
@@ -36,7 +39,7 @@ bool IsFolder(const std::string& path) {
 }
 
 bool MakeFolders(const std::string& path) {
-    for (size_t at = path.find('\\', 3); ; at = path.find('\\', at + 1)) {
+    for (size_t at = path.find('\\', 3);; at = path.find('\\', at + 1)) {
         std::string part = path.substr(0, at);
         if (!part.empty() && !IsFolder(part) && !CreateDirectoryA(part.c_str(), nullptr)) return false;
         if (at == std::string::npos) return true;
@@ -94,7 +97,8 @@ std::string TempFolder() {
     char value[MAX_PATH] = "";
     DWORD length = GetEnvironmentVariableA("TEMP", value, sizeof(value));
     std::string temp(value, length < sizeof(value) ? length : 0);
-    while (!temp.empty() && temp.back() == '\\') temp.pop_back();
+    while (!temp.empty() && temp.back() == '\\')
+        temp.pop_back();
     return temp;
 }
 
@@ -171,6 +175,8 @@ static bool DeleteKeyBelow(HKEY parent, const char* name) {
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
-void RegDeleteTree(HKEY root, const std::string& key) { DeleteKeyBelow(root, key.c_str()); }
+void RegDeleteTree(HKEY root, const std::string& key) {
+    DeleteKeyBelow(root, key.c_str());
+}
 
 } // namespace bench

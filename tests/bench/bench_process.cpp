@@ -53,11 +53,19 @@ static int ForEachProcess(const char* imageName, bool kill) {
     return count;
 }
 
-int KillAll(const char* imageName) { return ForEachProcess(imageName, true); }
-bool IsRunning(const char* imageName) { return ForEachProcess(imageName, false) > 0; }
+int KillAll(const char* imageName) {
+    return ForEachProcess(imageName, true);
+}
+bool IsRunning(const char* imageName) {
+    return ForEachProcess(imageName, false) > 0;
+}
 
-std::string ProgramPath() { return "C:\\kivo\\uninstKIVO.exe"; }
+std::string ProgramPath() {
+    return "C:\\kivo\\uninstKIVO.exe";
+}
 
-void SetEnv(const char* name, const char* value) { SetEnvironmentVariableA(name, value); }
+void SetEnv(const char* name, const char* value) {
+    SetEnvironmentVariableA(name, value);
+}
 
 } // namespace bench

@@ -22,7 +22,8 @@ DWORD WINAPI ShowBox(void* parameter) {
 } // namespace
 
 TEST(Bench, FindsReadsAndAnswersABox) {
-    BoxCall call = {"first line\rsecond line", "Bench caption", MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION, 0};
+    BoxCall call = {"first line\rsecond line", "Bench caption", MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION,
+                    0};
     HANDLE thread = CreateThread(nullptr, 0, ShowBox, &call, 0, nullptr);
     bench::Box box = bench::WaitBox("Bench caption", 10000, GetCurrentProcessId());
     ASSERT_TRUE(box.found());
@@ -43,8 +44,7 @@ TEST(Bench, FilesAndRegistryRoundTrip) {
     std::string bytes;
     ASSERT_TRUE(bench::ReadFileBytes("C:\\benchtest\\a\\b\\f.txt", bytes));
     EXPECT_EQ(bytes, std::string("x\0y", 3));
-    EXPECT_EQ(bench::ListTree("C:\\benchtest"),
-              (std::vector<std::string>{"a\\", "a\\b\\", "a\\b\\f.txt"}));
+    EXPECT_EQ(bench::ListTree("C:\\benchtest"), (std::vector<std::string>{"a\\", "a\\b\\", "a\\b\\f.txt"}));
     SetFileAttributesA("C:\\benchtest\\a\\b\\f.txt", FILE_ATTRIBUTE_READONLY);
     bench::RemoveTree("C:\\benchtest");
     EXPECT_FALSE(bench::Exists("C:\\benchtest"));
