@@ -403,8 +403,10 @@ int WriteEntry(ZipArchive* archive, const char* name, bool folder, const SourceI
     return ZIP_OK;
 }
 
+// A missing or empty path names no file that could be created: the same
+// result as any other path that CreateFileA refuses.
 int OpenFileSink(ZipArchive* archive, const char* path) {
-    if (path == nullptr || *path == '\0') return ZIP_ERR_ARGS;
+    if (path == nullptr || *path == '\0') return ZIP_ERR_OPEN;
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return ZIP_ERR_OPEN;
     archive->sink = file;

@@ -275,6 +275,9 @@ TEST(ZipContainer, OpeningRefusesBadKindsAndSinks) {
     EXPECT_EQ(ZipCreateArchive(&archive, INVALID_HANDLE_VALUE, 0, ZIP_KIND_HANDLE, nullptr), ZIP_ERR_ARGS);
     EXPECT_EQ(ZipCreateArchiveFile(&archive, "C:\\no such folder\\a.zip", nullptr), ZIP_ERR_OPEN);
     EXPECT_EQ(archive, nullptr);
+    // No path is a file that cannot be created, not a bad argument.
+    EXPECT_EQ(ZipCreateArchiveFile(&archive, "", nullptr), ZIP_ERR_OPEN);
+    EXPECT_EQ(ZipCreateArchive(&archive, nullptr, 0, ZIP_KIND_FILE, nullptr), ZIP_ERR_OPEN);
     EXPECT_EQ(ZipCloseArchive(nullptr), ZIP_ERR_ARGS);
     // A block that cannot be written is not a sink.
     void* readOnly = VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READONLY);
