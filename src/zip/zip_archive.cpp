@@ -539,6 +539,7 @@ int ZipAddEntry(ZipArchive* archive, const char* name, const void* source, uint3
     SourceInfo info = {};
     int result = TakeSource(archive, source, length, kind, &info);
     if (result == ZIP_OK) {
+        archive->announcedSize = info.announcedSize;
         const char* entryName = name != nullptr ? name : static_cast<const char*>(source);
         result = WriteEntry(archive, entryName, kind == ZIP_KIND_FOLDER, info);
     }

@@ -495,9 +495,12 @@ TEST(ZipContainer, HandleSourcesReadFromTheirPosition) {
     ASSERT_EQ(ZipCreateArchive(&archive, pipe.writeEnd, 0, ZIP_KIND_HANDLE, nullptr), ZIP_OK);
     // Stored on a pipe, so the announced size must be what lies after byte 100.
     ASSERT_EQ(ZipAddEntry(archive, "tail.gz", file, 0, ZIP_KIND_HANDLE), ZIP_OK);
+    EXPECT_EQ(archive->announcedSize, data.size() - 100);
+    EXPECT_EQ(archive->sourceStart, 100u);
     {
         PipeSource source(data);
         ASSERT_EQ(ZipAddEntry(archive, "piped.txt", source.readEnd, 0, ZIP_KIND_HANDLE), ZIP_OK);
+        EXPECT_EQ(archive->announcedSize, ZIP_UNKNOWN_SIZE);
     }
     ASSERT_EQ(ZipCloseArchive(archive), ZIP_OK);
     CloseHandle(file); // the archive never closes a caller's source
