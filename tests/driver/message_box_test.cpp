@@ -58,6 +58,33 @@ int Answer(int buttons, int defaultAnswer, size_t buttonCount, int defaultId, in
     return call.answer;
 }
 
+// The icon a box shows: the image of its visible icon control, or none.
+BOOL CALLBACK FindIcon(HWND child, LPARAM found) {
+    char kind[16] = "";
+    GetClassNameA(child, kind, sizeof kind);
+    if (lstrcmpiA(kind, "Static") != 0 || !IsWindowVisible(child) ||
+        (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+        return TRUE;
+    *reinterpret_cast<HICON*>(found) = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+    return FALSE;
+}
+
+// Shows an OK box with this icon code; returns the icon it showed.
+HICON ShownIcon(int icon) {
+    BoxCall call = {0, icon, 0, false};
+    HANDLE thread = CreateThread(nullptr, 0, ShowOnThread, &call, 0, nullptr);
+    bench::Box box = bench::WaitBox("ShowMessage test", 10000, GetCurrentProcessId());
+    HICON shown = nullptr;
+    EXPECT_TRUE(box.found());
+    if (box.found()) {
+        EnumChildWindows(box.window, FindIcon, reinterpret_cast<LPARAM>(&shown));
+        EXPECT_TRUE(bench::Press(box, IDOK));
+    }
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    return shown;
+}
+
 } // namespace
 
 TEST(ShowMessage, YesNoBoxesTakeTheirDefaultFromTheAnswerCode) {
@@ -83,6 +110,16 @@ TEST(ShowMessage, AnyOtherButtonSetIsASingleOk) {
     EXPECT_EQ(Answer(7, 2, 1, IDOK, IDOK), 1);
     EXPECT_EQ(Answer(0, 0, 1, IDOK, IDOK), 1);
     EXPECT_EQ(Answer(-1, 0, 1, IDOK, IDOK), 1);
+}
+
+// The system's icons are shared, so the box shows the very handle LoadIcon gives.
+TEST(ShowMessage, EachIconCodeShowsItsIcon) {
+    EXPECT_EQ(ShownIcon(1), LoadIconA(nullptr, IDI_HAND));
+    EXPECT_EQ(ShownIcon(2), LoadIconA(nullptr, IDI_QUESTION));
+    EXPECT_EQ(ShownIcon(3), LoadIconA(nullptr, IDI_EXCLAMATION));
+    EXPECT_EQ(ShownIcon(4), LoadIconA(nullptr, IDI_ASTERISK));
+    EXPECT_EQ(ShownIcon(0), nullptr);
+    EXPECT_EQ(ShownIcon(5), nullptr);
 }
 
 TEST(ShowMessage, BoxesBelongToTheOwnerOnceThereIsOne) {
