@@ -140,8 +140,8 @@ int FolderDeleteFiles(const char* folder, const char* mask) {
 }
 
 int FolderDeleteTree(const char* folder, int mode) {
-    if (folder == nullptr || folder[0] == '\0') return -1;
-    if (!TextCopy(treeWalk.path, WORK_CAPACITY, folder)) return 1;
+    // A path beyond the working buffer names no folder the walk could reach.
+    if (folder == nullptr || folder[0] == '\0' || !TextCopy(treeWalk.path, WORK_CAPACITY, folder)) return -1;
     const size_t length = std::strlen(treeWalk.path);
     if (treeWalk.path[length - 1] == '\\') treeWalk.path[length - 1] = '\0';
     if (treeWalk.path[0] == '\0' || FolderIsRoot(treeWalk.path)) return 1; // "" was "\", a root too

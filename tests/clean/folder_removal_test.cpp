@@ -46,6 +46,7 @@ TEST(FolderDeleteTree, ReadOnlyFileStaysWithEveryFolderAboveIt) {
 TEST(FolderDeleteTree, EmptyOrMissingFolderTouchesNothing) {
     EXPECT_EQ(-1, FolderDeleteTree("", 1));
     EXPECT_EQ(-1, FolderDeleteTree("C:\\t\\missing", 1));
+    EXPECT_EQ(-1, FolderDeleteTree(("C:\\t\\" + std::string(600, 'x')).c_str(), 1));
     const std::string root = Fresh("twice");
     EXPECT_EQ(0, FolderDeleteTree(root.c_str(), 0));
     EXPECT_EQ(0, FolderDeleteTree(root.c_str(), 0)); // a second run finds nothing to fail on
