@@ -88,6 +88,10 @@ void DescribeWindow(std::ostringstream& out) {
     // Wine's console host may drop its scroll bars a moment after the sizing
     // and so after the centring; half a scroll bar of slack covers that.
     Put(out, "centred", std::to_string(std::abs(own.left - x) <= 10 && std::abs(own.top - y) <= 10));
+    Put(out, "position",
+        std::to_string(own.left) + "," + std::to_string(own.top) + " " +
+            std::to_string(own.right - own.left) + "x" + std::to_string(own.bottom - own.top) + " want " +
+            std::to_string(x) + "," + std::to_string(y));
     CONSOLE_CURSOR_INFO cursor = {};
     GetConsoleCursorInfo(GetStdHandle(STD_OUTPUT_HANDLE), &cursor);
     Put(out, "cursorInfo", std::to_string(cursor.dwSize) + (cursor.bVisible ? " visible" : " hidden"));

@@ -39,7 +39,7 @@ void ExpectWindow(Report& report) {
     EXPECT_EQ(Oem("D\xE9sinstallation de KIVO"), report["consoleTitle"]);
     EXPECT_EQ("0", report["close"]);
     EXPECT_EQ("0", report["minimize"]);
-    EXPECT_EQ("1", report["centred"]);
+    EXPECT_EQ("1", report["centred"]) << report["position"];
     EXPECT_EQ("20 visible", report["cursorInfo"]);
     EXPECT_EQ("1", report["reopen"]);
 }
