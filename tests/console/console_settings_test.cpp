@@ -64,9 +64,13 @@ TEST_F(ConsoleSettings, SaneDefaultsComeBackExactlyAfterTheProgramsOwn) {
 }
 
 // Defaults that fail the sanity rule, including the program's own values
-// left by a run that ended between writing and restoring them.
+// left by a run that ended between writing and restoring them. Row counts
+// compare as signed 16-bit numbers, so a buffer of 0x8000 rows is not taller.
 TEST_F(ConsoleSettings, InsaneDefaultsGiveWayToTheStandardOnes) {
-    const DWORD cases[][2] = {{0x00190050, 0x00190050}, {0x0019006E, 0x012C0050}, {0x000C003C, 0x000C003C}};
+    const DWORD cases[][2] = {{0x00190050, 0x00190050},
+                              {0x0019006E, 0x012C0050},
+                              {0x000C003C, 0x000C003C},
+                              {0x00190050, 0x80000050}};
     for (const auto& saved : cases) {
         ConsoleKeyReset();
         SetBase(saved[0], saved[1], 0xE0);
