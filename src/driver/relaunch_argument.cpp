@@ -67,6 +67,9 @@ RelaunchCheck RelaunchArgumentCheck(const char* argumentText, char* folderOut, i
     if (folderLength >= static_cast<size_t>(folderCapacity)) return RELAUNCH_FOLDER_TOO_LONG;
     // The later steps delete and archive this folder: a whole drive is never one.
     if (FolderIsRoot(folder)) return RELAUNCH_ROOT_FOLDER;
+    // "C:KIVO" lies below whatever the copy's current folder on C: is, which
+    // is not the folder the user confirmed.
+    if (!IsSeparator(folder[2])) return RELAUNCH_RELATIVE_FOLDER;
     memcpy(folderOut, folder, folderLength + 1);
     return RELAUNCH_OK;
 }

@@ -19,7 +19,8 @@ enum RelaunchCheck {
     RELAUNCH_BAD_MARKER,       // characters 1 to 7 are not the marker
     RELAUNCH_NO_CLOSING_QUOTE, // the last character is not a double quote
     RELAUNCH_FOLDER_TOO_LONG,  // the folder does not fit folderCapacity
-    RELAUNCH_ROOT_FOLDER       // the folder is a bare drive or a drive root
+    RELAUNCH_ROOT_FOLDER,      // the folder is a bare drive or a drive root
+    RELAUNCH_RELATIVE_FOLDER   // the folder depends on a drive's current folder (C:KIVO)
 };
 
 bool IsFirstStageArgument(const char* argumentText);

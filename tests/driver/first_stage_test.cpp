@@ -173,6 +173,13 @@ TEST_F(FirstStage, WholeDrivesAreNeverTakenForTheInstallation) {
     EXPECT_EQ(Answer("C:\\uninstKIVO.exe", "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
 }
 
+// "C:Apps\KIVO" is found from this stage's current folder, but the copy runs
+// in TEMP, where the same text names another folder.
+TEST_F(FirstStage, FolderBelowADrivesCurrentFolderIsRefused) {
+    bench::SetEnv("KIVO", "C:Apps\\KIVO\\KIVO");
+    EXPECT_EQ(Answer(Program(), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK, "C:\\"), 1);
+}
+
 TEST_F(FirstStage, TextsTooLongForTheirBuffersAreRefused) {
     std::string deep = "C:\\" + std::string(230, 'a'); // fits a path, not the question about it
     ASSERT_TRUE(bench::MakeFolders(deep + "\\KIVO"));
@@ -228,8 +235,8 @@ TEST_F(FirstStage, MalformedRelaunchArgumentsAreMisuse) {
          {std::string("\"//tmw// C:\\Apps\\KIVO"), std::string("//tmw// C:\\Apps\\KIVO\""),
           std::string("\"//TMW// C:\\Apps\\KIVO\""), std::string("\"//tmw// \\\\server\\share\""),
           std::string("\"//tmw// C:\""), std::string("\"//tmw// C:\\\""),
-          std::string("\"//tmw// C:\\KIVO\\..\""), Quoted("//tmw// C:\\" + std::string(257, 'a')),
-          Quoted("//tmw// C:\\" + std::string(400, 'a'))})
+          std::string("\"//tmw// C:\\KIVO\\..\""), std::string("\"//tmw// C:Apps\\KIVO\""),
+          Quoted("//tmw// C:\\" + std::string(257, 'a')), Quoted("//tmw// C:\\" + std::string(400, 'a'))})
         EXPECT_EQ(Answer(Program() + " " + argument, "uninstKIVO", misuse, IDOK), 4) << argument;
 }
 

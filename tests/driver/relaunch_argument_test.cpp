@@ -60,6 +60,12 @@ TEST(RelaunchArgument, WholeDrivesAreRefused) {
     EXPECT_EQ(Check(Quoted("C:\\KIVO\\..\\Apps")), RELAUNCH_OK);
 }
 
+TEST(RelaunchArgument, FoldersBelowADrivesCurrentFolderAreRefused) {
+    EXPECT_EQ(Check(Quoted("C:Apps\\KIVO")), RELAUNCH_RELATIVE_FOLDER);
+    EXPECT_EQ(Check(Quoted("C:KIVO")), RELAUNCH_RELATIVE_FOLDER);
+    EXPECT_EQ(Check(Quoted("C:/Apps/KIVO")), RELAUNCH_OK);
+}
+
 TEST(RelaunchArgument, OverlongTextsAreRefusedNotCut) {
     std::string folder259 = "C:\\" + std::string(256, 'a');
     std::string folder;
