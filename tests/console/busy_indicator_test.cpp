@@ -83,24 +83,35 @@ TEST(BusyIndicator, FlagClearedBeforeTheWorkerBeginsStillGivesOneCycle) {
 }
 
 // Each label on a line of its own behind one blank cell, drawn black on
-// yellow at the end; every step shows at least one highlighted cycle.
+// yellow at the end; every step shows at least one highlighted cycle. While
+// it blinks, a label is white on light red or light red on yellow, and the
+// blank before it stays yellow whatever colour the text would have.
 TEST(BusyIndicator, StepsLeaveTheirLabelsLineByLine) {
     ConsoleKeyReset();
     Report report;
     ASSERT_TRUE(RunChild("busy", report));
     EXPECT_EQ("0", report["create"]);
     const unsigned minimumMs[] = {490, 1490, 490, 990, 490, 490};
-    const int minimumPhases[] = {1, 2, 1, 1, 1, 1};
+    const int minimumHighlighted[] = {1, 2, 1, 1, 1, 1};
+    const int minimumDimmed[] = {0, 1, 0, 1, 0, 0};
     for (int step = 0; step < 6; ++step) {
         std::istringstream fields(report["step" + std::to_string(step)]);
         int started = -9, waited = -9;
         unsigned elapsed = 0;
         fields >> started >> waited >> elapsed;
-        int phases = std::stoi(report["phases" + std::to_string(step + 1)]);
+        std::string row = std::to_string(step + 1);
+        std::istringstream phases(report["phases" + row]);
+        int highlighted = -1, dimmed = -1;
+        phases >> highlighted >> dimmed;
         EXPECT_EQ(0, started) << step;
         EXPECT_EQ(0, waited) << step;
         EXPECT_GE(elapsed, minimumMs[step]) << step;
-        EXPECT_GE(phases, minimumPhases[step]) << step;
+        EXPECT_GE(highlighted, minimumHighlighted[step]) << step;
+        EXPECT_GE(dimmed, minimumDimmed[step]) << step;
+        EXPECT_EQ(minimumDimmed[step] > 0 ? "CF E0 EC " : "CF E0 ", report["labelSeen" + row]) << step;
+        std::istringstream blanks(report["blankSeen" + row]);
+        for (std::string attribute; blanks >> attribute;)
+            EXPECT_TRUE(attribute.size() == 2 && attribute[0] == 'E') << step << ": " << attribute;
         char label[64];
         CharToOemA(CatalogueText(static_cast<MessageName>(MSG_LABEL_SHORTCUTS + step), 1), label);
         std::string text = std::string(" ") + label;

@@ -100,26 +100,43 @@ void DescribeWindow(std::ostringstream& out) {
     Put(out, "inputMode", Hex(mode));
 }
 
-// Watches the first label cell of every row and counts the highlighted
-// phases each row shows; the worker alone writes, this thread only reads.
+// Watches the first two cells of every row: counts the highlighted and the
+// dimmed phases each label shows, and collects every attribute the label's
+// first cell and the blank before it ever had. The worker alone writes, this
+// thread only reads.
 std::atomic<int> highlightedPhases[12];
+std::atomic<int> dimmedPhases[12];
+std::atomic<bool> labelSeen[12][256];
+std::atomic<bool> blankSeen[12][256];
 std::atomic<bool> watching{true};
 
 unsigned __stdcall WatchLabels(void*) {
     WORD last[12] = {};
     while (watching) {
         for (SHORT row = 0; row < 12; ++row) {
-            WORD attribute = 0;
+            WORD cells[2] = {};
             DWORD read = 0;
-            COORD at = {1, row};
-            if (!ReadConsoleOutputAttribute(GetStdHandle(STD_OUTPUT_HANDLE), &attribute, 1, at, &read))
+            COORD at = {0, row};
+            if (!ReadConsoleOutputAttribute(GetStdHandle(STD_OUTPUT_HANDLE), cells, 2, at, &read) ||
+                read != 2)
                 continue;
-            if ((attribute & 0xFF) == 0xCF && last[row] != 0xCF) ++highlightedPhases[row];
-            last[row] = attribute & 0xFF;
+            WORD blank = cells[0] & 0xFF, label = cells[1] & 0xFF;
+            if (label == 0xCF && last[row] != 0xCF) ++highlightedPhases[row];
+            if (label == 0xEC && last[row] != 0xEC) ++dimmedPhases[row];
+            labelSeen[row][label] = true;
+            blankSeen[row][blank] = true;
+            last[row] = label;
         }
         Sleep(5);
     }
     return 0;
+}
+
+std::string Seen(const std::atomic<bool> (&seen)[256]) {
+    std::string attributes;
+    for (int attribute = 0; attribute < 256; ++attribute)
+        if (seen[attribute]) attributes += Hex(attribute) + " ";
+    return attributes;
 }
 
 // The driver's protocol with work of different lengths; the last label has none.
@@ -148,8 +165,13 @@ void RunSteps(std::ostringstream& out, DWORD stepScale) {
     watching = false;
     WaitForSingleObject(watcher, INFINITE);
     CloseHandle(watcher);
-    for (int row = 0; row < 12; ++row)
-        Put(out, "phases" + std::to_string(row), std::to_string(highlightedPhases[row].load()));
+    for (int row = 0; row < 12; ++row) {
+        std::string name = std::to_string(row);
+        Put(out, "phases" + name,
+            std::to_string(highlightedPhases[row].load()) + " " + std::to_string(dimmedPhases[row].load()));
+        Put(out, "labelSeen" + name, Seen(labelSeen[row]));
+        Put(out, "blankSeen" + name, Seen(blankSeen[row]));
+    }
 }
 
 unsigned __stdcall Quick(void*) {
