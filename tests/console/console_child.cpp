@@ -28,18 +28,19 @@ void Put(std::ostringstream& out, const std::string& key, const std::string& val
     out << key << '=' << value << '\n';
 }
 
-// The whole screen buffer: one line of characters and one of attributes per row.
-void DumpConsole(std::ostringstream& out) {
+// The whole screen buffer: one line of characters and one of attributes per
+// row, every key behind the prefix.
+void DumpConsole(std::ostringstream& out, const std::string& prefix = "") {
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (!GetConsoleScreenBufferInfo(output, &info)) return;
-    Put(out, "buffer", std::to_string(info.dwSize.X) + "x" + std::to_string(info.dwSize.Y));
-    Put(out, "window",
+    Put(out, prefix + "buffer", std::to_string(info.dwSize.X) + "x" + std::to_string(info.dwSize.Y));
+    Put(out, prefix + "window",
         std::to_string(info.srWindow.Right - info.srWindow.Left + 1) + "x" +
             std::to_string(info.srWindow.Bottom - info.srWindow.Top + 1) + "@" +
             std::to_string(info.srWindow.Left) + "," + std::to_string(info.srWindow.Top));
-    Put(out, "attribute", Hex(info.wAttributes));
-    Put(out, "cursor",
+    Put(out, prefix + "attribute", Hex(info.wAttributes));
+    Put(out, prefix + "cursor",
         std::to_string(info.dwCursorPosition.X) + "," + std::to_string(info.dwCursorPosition.Y));
     for (SHORT row = 0; row < info.dwSize.Y; ++row) {
         std::vector<char> text(info.dwSize.X + 1, 0);
@@ -54,8 +55,8 @@ void DumpConsole(std::ostringstream& out) {
             std::snprintf(cell, sizeof cell, "%02X", a & 0xFF);
             hex += cell;
         }
-        Put(out, "text" + std::to_string(row), text.data());
-        Put(out, "attr" + std::to_string(row), hex);
+        Put(out, prefix + "text" + std::to_string(row), text.data());
+        Put(out, prefix + "attr" + std::to_string(row), hex);
     }
 }
 
@@ -240,6 +241,18 @@ int ChildMain(const std::string& scenario, const std::string& reportPath) {
         ConsoleSetColumn(5);
         ConsoleBlank(10);
         ConsoleBlank(-3);
+        DumpConsole(out);
+    } else if (scenario == "clear") {
+        OpenDriverConsole(out, false);
+        ConsoleHighlight();
+        ConsoleWrite("kept");
+        ConsoleNewLine();
+        ConsoleWrite("too");
+        ConsoleSetForeground(15);
+        ConsoleSetBackground(1);
+        ConsoleClear(false);
+        DumpConsole(out, "recoloured.");
+        ConsoleClear(true);
         DumpConsole(out);
     } else if (scenario == "busy" || scenario == "demo") {
         // Xvfb has no window manager; Wine then draws the caption itself.

@@ -105,6 +105,24 @@ TEST(ConsoleOutput, ColoursReachTheConsoleWithTheNextWrite) {
     EXPECT_EQ("CF", report["attribute"]);
 }
 
+// Clearing paints the whole buffer in the current colours and homes the
+// cursor; only a blanking clear also wipes the text.
+TEST(ConsoleOutput, ClearRecoloursAndOptionallyBlanks) {
+    ConsoleKeyReset();
+    Report report;
+    ASSERT_TRUE(RunChild("clear", report));
+    EXPECT_EQ(Padded("kept"), report["recoloured.text0"]);
+    EXPECT_EQ(Padded("too"), report["recoloured.text1"]);
+    EXPECT_EQ("0,0", report["recoloured.cursor"]);
+    EXPECT_EQ("1F", report["recoloured.attribute"]);
+    for (int row = 0; row < 12; ++row) {
+        EXPECT_EQ(Repeat("1F", 60), report["recoloured.attr" + std::to_string(row)]) << row;
+        EXPECT_EQ(Repeat(" ", 60), report["text" + std::to_string(row)]) << row;
+        EXPECT_EQ(Repeat("1F", 60), report["attr" + std::to_string(row)]) << row;
+    }
+    EXPECT_EQ("0,0", report["cursor"]);
+}
+
 // Outside a console nothing is drawn, but the colour state still follows.
 TEST(ConsoleOutput, ConfigurationNormalisesItsArguments) {
     ConsoleKeyReset();
