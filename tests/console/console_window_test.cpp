@@ -37,6 +37,9 @@ void ExpectWindow(Report& report) {
     EXPECT_EQ("1", report["found"]);
     EXPECT_EQ("D\xE9sinstallation de KIVO", report["windowTitle"]);
     EXPECT_EQ(Oem("D\xE9sinstallation de KIVO"), report["consoleTitle"]);
+    // Under Wine the console window belongs to the console host, whose system
+    // menu cannot be reached from here (a bare console shows no Close entry
+    // either), so these two only bite on Windows; the same holds for the icon.
     EXPECT_EQ("0", report["close"]);
     EXPECT_EQ("0", report["minimize"]);
     EXPECT_EQ("1", report["centred"]) << report["position"];
