@@ -17,3 +17,4 @@ kivo_add_test(NAME driver_first_stage_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/fir
   DEPENDS_PROGRAM)
 kivo_add_test(NAME driver_first_stage_fr_test TARGET driver_first_stage_test ENV KIVO_LANG=fr_FR.UTF-8)
 kivo_add_test(NAME driver_first_stage_es_test TARGET driver_first_stage_test ENV KIVO_LANG=es_MX.UTF-8)
+kivo_add_test(NAME driver_sequence_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sequence_test.cpp)
