@@ -85,7 +85,7 @@ int RunFirstStage() {
     DWORD tempLength = GetEnvironmentVariableA("TEMP", tempFolder, sizeof tempFolder);
     if (tempLength == 0) return Refuse(MSG_TEMP_UNDEFINED, 2);
     if (tempLength >= sizeof tempFolder ||
-        !PathJoin(tempFolder, ownFileName, tempCopyPath, sizeof tempCopyPath))
+        !FolderJoin(tempFolder, ownFileName, tempCopyPath, sizeof tempCopyPath))
         return Refuse(MSG_LAUNCH_ERROR, 3);
     if (FileCopy(ownFolder, tempCopyPath, 1) != 0) return Refuse(MSG_LAUNCH_ERROR, 3);
 
@@ -166,7 +166,7 @@ int FindInstallFolder(char* out) {
         DWORD size = 0;
         if (RegistryReadValue(HKEY_LOCAL_MACHINE, uninstallKey, "InstallLocation", &data, &size) >= 0 &&
             size != 0)
-            PathJoin(static_cast<const char*>(data), "KIVO", out, PATH_CAPACITY);
+            FolderJoin(static_cast<const char*>(data), "KIVO", out, PATH_CAPACITY);
         free(data);
     }
     if (out[0] == '\0') return -1;

@@ -26,6 +26,15 @@ bool NamesNoFolder(const char* start, size_t length) {
     return true;
 }
 
+// folder, "\" unless the folder ends with one (or, when driveIsEnough, with
+// ":"), then name.
+bool JoinBelow(const char* folder, const char* name, char* out, int capacity, bool driveIsEnough) {
+    size_t length = strlen(folder);
+    char last = length > 0 ? folder[length - 1] : '\0';
+    bool ownSeparator = last == '\\' || (driveIsEnough && last == ':');
+    return TextFormat(out, capacity, ownSeparator ? "%s%s" : "%s\\%s", folder, name);
+}
+
 } // namespace
 
 bool TextFormat(char* out, int capacity, const char* format, ...) {
@@ -107,9 +116,13 @@ bool ProgramNameToken(const char* commandLine, char* out, int capacity) {
 }
 
 bool PathJoin(const char* folder, const char* name, char* out, int capacity) {
-    size_t length = strlen(folder);
-    bool ownSeparator = length > 0 && (folder[length - 1] == ':' || folder[length - 1] == '\\');
-    return TextFormat(out, capacity, ownSeparator ? "%s%s" : "%s\\%s", folder, name);
+    return JoinBelow(folder, name, out, capacity, true);
+}
+
+// TEMP or an install location given as a bare drive still means that drive's
+// root, not its current folder.
+bool FolderJoin(const char* folder, const char* name, char* out, int capacity) {
+    return JoinBelow(folder, name, out, capacity, false);
 }
 
 // Trailing backslashes are dropped first: "C:\Apps\KIVO\KIVO\" still has

@@ -36,6 +36,8 @@ bool CopyCommandLineBuild(const char* programName, const char* argument, char* o
 bool ProgramNameToken(const char* commandLine, char* out, int capacity);
 // folder + "\" + name, without the "\" after ":" or "\"; false (out empty) when it does not fit.
 bool PathJoin(const char* folder, const char* name, char* out, int capacity);
+// folder + "\" + name, without doubling a trailing "\" ("C:" gives "C:\name").
+bool FolderJoin(const char* folder, const char* name, char* out, int capacity);
 // Cuts a program folder to the folder above it; false when nothing is above it.
 bool ProgramFolderParent(char* folder);
 // True for a path that names no folder below a root: "", "C:", "C:\", "\", "\\srv\share".

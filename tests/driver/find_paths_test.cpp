@@ -52,6 +52,12 @@ TEST_F(InstallFolder, UninstallKeyNamesTheFolderAboveTheProgramFolder) {
     EXPECT_EQ(Find(0), "C:\\Apps\\KIVO\\KIVO");
     bench::RegSetString(HKEY_LOCAL_MACHINE, uninstallKey, "InstallLocation", "C:\\Other");
     Find(-1);
+    // A bare drive names its root: C:\KIVO (this program's own folder, run
+    // from there, so "C:KIVO" would be looked for in C:\KIVO\KIVO instead).
+    ASSERT_TRUE(bench::WriteFileBytes("C:\\KIVO\\KIVO.EXE", "MZ"));
+    bench::RegSetString(HKEY_LOCAL_MACHINE, uninstallKey, "InstallLocation", "C:");
+    EXPECT_EQ(Find(0), "C:\\KIVO");
+    DeleteFileA("C:\\KIVO\\KIVO.EXE");
 }
 
 TEST_F(InstallFolder, OverlongTextsAreRefusedNotCut) {

@@ -120,6 +120,11 @@ TEST(Paths, JoinPutsOneSeparatorAndRefusesOverflow) {
     EXPECT_STREQ(out, "C:\\x.exe");
     ASSERT_TRUE(PathJoin("C:", "KIVO.EXE", out, sizeof out));
     EXPECT_STREQ(out, "C:KIVO.EXE");
+    // A folder named by its own text keeps a bare drive's root.
+    ASSERT_TRUE(FolderJoin("C:", "KIVO", out, sizeof out));
+    EXPECT_STREQ(out, "C:\\KIVO");
+    ASSERT_TRUE(FolderJoin("C:\\Temp\\", "u.exe", out, sizeof out));
+    EXPECT_STREQ(out, "C:\\Temp\\u.exe");
     std::string folder(250, 'a');
     EXPECT_TRUE(PathJoin(folder.c_str(), "KIVO.EXE", out, sizeof out)); // 259 characters
     folder += 'a';
