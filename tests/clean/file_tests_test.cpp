@@ -123,6 +123,10 @@ TEST_F(Files, CopyWithoutDestinationGoesToTheCurrentFolder) {
     SetCurrentDirectoryA(previous);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(Read(At("here.txt")), "h");
+    // Directly under the current drive's root: that root exists, nothing to create.
+    EXPECT_EQ(FileCopy(At("src\\here.txt").c_str(), "\\kivo_rooted.txt", 1), 0);
+    EXPECT_EQ(Read("C:\\kivo_rooted.txt"), "h");
+    DeleteFileA("C:\\kivo_rooted.txt");
 }
 
 TEST_F(Files, CopyFailuresHaveTheirOwnResults) {
