@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,12 @@ bool Press(const Box& box, int controlId);
 bool WaitBoxGone(const Box& box, DWORD timeoutMs = 10000);
 // The control id of the button with the default-push style, or 0.
 int DefaultButton(const Box& box);
+// Runs routine(parameter) on a second thread of this process, waits up to
+// boxTimeoutMs for its box with this caption and hands it to answer, which
+// presses a button; then waits up to threadTimeoutMs for the thread to end.
+// False when no box came or the thread did not end.
+bool AnswerOwnBox(LPTHREAD_START_ROUTINE routine, void* parameter, const std::string& caption,
+                  DWORD boxTimeoutMs, DWORD threadTimeoutMs, const std::function<void(const Box&)>& answer);
 
 //--- files, inside the prefix
 bool WriteFileBytes(const std::string& path, const std::string& bytes);

@@ -111,4 +111,15 @@ int DefaultButton(const Box& box) {
     return id;
 }
 
+bool AnswerOwnBox(LPTHREAD_START_ROUTINE routine, void* parameter, const std::string& caption,
+                  DWORD boxTimeoutMs, DWORD threadTimeoutMs, const std::function<void(const Box&)>& answer) {
+    HANDLE thread = CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
+    if (thread == nullptr) return false;
+    Box box = WaitBox(caption, boxTimeoutMs, GetCurrentProcessId());
+    if (box.found()) answer(box);
+    bool ended = WaitForSingleObject(thread, threadTimeoutMs) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return box.found() && ended;
+}
+
 } // namespace bench

@@ -42,19 +42,15 @@ DWORD WINAPI ShowOnThread(void* parameter) {
 int Answer(int buttons, int defaultAnswer, size_t buttonCount, int defaultId, int pressId,
            bool owned = false) {
     BoxCall call = {buttons, 1, defaultAnswer, owned};
-    HANDLE thread = CreateThread(nullptr, 0, ShowOnThread, &call, 0, nullptr);
-    bench::Box box = bench::WaitBox("ShowMessage test", 10000, GetCurrentProcessId());
-    EXPECT_TRUE(box.found());
-    if (box.found()) {
-        EXPECT_EQ(box.text, "line one\rline two");
-        EXPECT_EQ(box.owner, call.owner);
-        EXPECT_EQ(box.owner != nullptr, owned);
-        EXPECT_EQ(box.buttons.size(), buttonCount);
-        EXPECT_EQ(bench::DefaultButton(box), defaultId);
-        EXPECT_TRUE(bench::Press(box, pressId));
-    }
-    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-    CloseHandle(thread);
+    EXPECT_TRUE(bench::AnswerOwnBox(ShowOnThread, &call, "ShowMessage test", 10000, 10000,
+                                    [&](const bench::Box& box) {
+                                        EXPECT_EQ(box.text, "line one\rline two");
+                                        EXPECT_EQ(box.owner, call.owner);
+                                        EXPECT_EQ(box.owner != nullptr, owned);
+                                        EXPECT_EQ(box.buttons.size(), buttonCount);
+                                        EXPECT_EQ(bench::DefaultButton(box), defaultId);
+                                        EXPECT_TRUE(bench::Press(box, pressId));
+                                    }));
     return call.answer;
 }
 
@@ -72,16 +68,12 @@ BOOL CALLBACK FindIcon(HWND child, LPARAM found) {
 // Shows an OK box with this icon code; returns the icon it showed.
 HICON ShownIcon(int icon) {
     BoxCall call = {0, icon, 0, false};
-    HANDLE thread = CreateThread(nullptr, 0, ShowOnThread, &call, 0, nullptr);
-    bench::Box box = bench::WaitBox("ShowMessage test", 10000, GetCurrentProcessId());
     HICON shown = nullptr;
-    EXPECT_TRUE(box.found());
-    if (box.found()) {
-        EnumChildWindows(box.window, FindIcon, reinterpret_cast<LPARAM>(&shown));
-        EXPECT_TRUE(bench::Press(box, IDOK));
-    }
-    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-    CloseHandle(thread);
+    EXPECT_TRUE(bench::AnswerOwnBox(
+        ShowOnThread, &call, "ShowMessage test", 10000, 10000, [&](const bench::Box& box) {
+            EnumChildWindows(box.window, FindIcon, reinterpret_cast<LPARAM>(&shown));
+            EXPECT_TRUE(bench::Press(box, IDOK));
+        }));
     return shown;
 }
 

@@ -58,14 +58,12 @@ class Sequence : public ::testing::Test {
     // Runs the sequence and returns the text of its result box, answered OK.
     static std::string Run(const std::string& folder, int removeUserSettings) {
         SequenceCall call = {folder, removeUserSettings};
-        HANDLE thread = CreateThread(nullptr, 0, RunOnThread, &call, 0, nullptr);
-        bench::Box box = bench::WaitBox(caption, 60000, GetCurrentProcessId());
-        std::string text = box.found() ? box.text : "(no box)";
-        if (box.found()) {
-            EXPECT_TRUE(bench::Press(box, IDOK));
-        }
-        EXPECT_EQ(WaitForSingleObject(thread, 30000), WAIT_OBJECT_0);
-        CloseHandle(thread);
+        std::string text = "(no box)";
+        EXPECT_TRUE(
+            bench::AnswerOwnBox(RunOnThread, &call, caption, 60000, 30000, [&](const bench::Box& box) {
+                text = box.text;
+                EXPECT_TRUE(bench::Press(box, IDOK));
+            }));
         return text;
     }
 };
