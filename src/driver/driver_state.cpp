@@ -9,3 +9,5 @@ char windowCaption[CAPTION_CAPACITY];
 int isNT = -1;
 int environmentChanged = 0;
 int restartNeeded = 0;
+int dataFolderKept = 0;
+char archivePath[PATH_CAPACITY];

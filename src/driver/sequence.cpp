@@ -69,6 +69,8 @@ static void CleanFiles(const char* dataFolder, char* message) {
                     ArchiveFolder(dataFolder, archiveName);
     const char* text = archived ? filesArchived : cleaningRequired;
     if (archived) FolderDeleteTree(dataFolder, 1);
+    dataFolderKept = archived ? 0 : -1;
+    lstrcpynA(archivePath, archived ? archiveName : "", PATH_CAPACITY);
     // Both texts and a full path always fit; should they not, the bare text
     // still tells the user what happened.
     if (ResultMessageFormat(message, RESULT_MESSAGE_CAPACITY, text, archived ? archiveName : dataFolder) !=
