@@ -61,15 +61,19 @@ int DefaultButton(const Box& box);
 bool AnswerOwnBox(LPTHREAD_START_ROUTINE routine, void* parameter, const std::string& caption,
                   DWORD boxTimeoutMs, DWORD threadTimeoutMs, const std::function<void(const Box&)>& answer);
 
-//--- files, inside the prefix
+//--- files, inside the prefix; paths in UTF-8, of any length
+std::wstring Wide(const std::string& utf8); // long paths (X:\... of 240 or more) in the \\?\ form
+std::string Utf8(const std::wstring& wide);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool ReadFileBytes(const std::string& path, std::string& bytes);
 bool Exists(const std::string& path); // file or folder
 bool IsFolder(const std::string& path);
-bool MakeFolders(const std::string& path);                    // every missing folder of the path
-void RemoveTree(const std::string& path);                     // clears read-only bits on the way
-std::vector<std::string> ListTree(const std::string& folder); // relative paths, files and folders, sorted
-std::string TempFolder();                                     // %TEMP% without trailing backslash
+bool MakeFolders(const std::string& path); // every missing folder of the path
+// Clears read-only bits on the way; a link goes, not what it leads to.
+void RemoveTree(const std::string& path);
+// Relative paths, files and folders (a link as a folder, not entered), sorted.
+std::vector<std::string> ListTree(const std::string& folder);
+std::string TempFolder(); // %TEMP% without trailing backslash
 
 //--- registry
 bool RegSetString(HKEY root, const std::string& key, const char* name, const std::string& value,
