@@ -105,6 +105,12 @@ BOOL WideRemoveFolder(const wchar_t* path) {
     return AnsiPath(path, ansi, sizeof ansi) && RemoveDirectoryA(ansi);
 }
 
+DWORD WideAttributes(const wchar_t* path) {
+    if (!Windows9x()) return GetFileAttributesW(path);
+    char ansi[MAX_PATH];
+    return AnsiPath(path, ansi, sizeof ansi) ? GetFileAttributesA(ansi) : INVALID_FILE_ATTRIBUTES;
+}
+
 bool WideIsLink(const WIN32_FIND_DATAW& found) {
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return true;

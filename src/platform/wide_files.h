@@ -26,6 +26,7 @@ HANDLE WideFindFirst(const wchar_t* pattern, WIN32_FIND_DATAW* found);
 BOOL WideFindNext(HANDLE search, WIN32_FIND_DATAW* found);
 BOOL WideDeleteFile(const wchar_t* path);
 BOOL WideRemoveFolder(const wchar_t* path);
+DWORD WideAttributes(const wchar_t* path); // INVALID_FILE_ATTRIBUTES when there is nothing
 
 //--- links
 // Whether a listed entry is a link to something elsewhere (a junction, mount

@@ -74,6 +74,9 @@ void RemoveTree(const std::string& path);
 // Relative paths, files and folders (a link as a folder, not entered), sorted.
 std::vector<std::string> ListTree(const std::string& folder);
 std::string TempFolder(); // %TEMP% without trailing backslash
+// Wine sees through a Linux-side link: deleting the link deletes what it
+// leads to when that is a file or an empty folder, and fails otherwise.
+bool UnderWine();
 
 //--- registry
 bool RegSetString(HKEY root, const std::string& key, const char* name, const std::string& value,

@@ -112,6 +112,10 @@ std::vector<std::string> ListTree(const std::string& folder) {
     return out;
 }
 
+bool UnderWine() {
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 std::string TempFolder() {
     char value[MAX_PATH] = "";
     DWORD length = GetEnvironmentVariableA("TEMP", value, sizeof(value));
