@@ -3,6 +3,7 @@
 
 #include "zip/zip_archive.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // Archive kinds (16 may be added without effect).
@@ -19,6 +20,9 @@ int ZipAddEntryW(ZipArchive* archive, const wchar_t* name, const void* source, u
 // Adds every file below folder; prefixLength -1: names relative to the folder.
 // Links below the folder are neither followed nor archived.
 int ZipAddFolderTree(ZipArchive* archive, const char* folder, int prefixLength);
+// What the names of that walk begin with (the folder's text from prefixLength
+// on and a backslash, or nothing), wide, before their conversion to UTF-8.
+int ZipFolderNamePrefix(const char* folder, int prefixLength, wchar_t* out, size_t capacity);
 void ZipSetProgress(ZipArchive* archive, ZipProgress progress, void* context);
 int ZipCloseArchive(ZipArchive* archive);
 // Closes like ZipCloseArchive and, when that returns ZIP_OK and listing is not

@@ -168,19 +168,16 @@ int AddFile(FolderWalk* walk, const wchar_t* listed, wchar_t* name, size_t prefi
     return result;
 }
 
-// The names keep the folder text from prefixLength on, then a backslash;
-// from one past the folder's end on they are relative to the folder.
-int NamePrefix(const char* folder, size_t length, int prefixLength, wchar_t* out, size_t capacity) {
-    const size_t skip = prefixLength == -1 ? length + 1 : size_t(prefixLength);
-    if (skip > length + 1) return ZIP_ERR_ARGS;
-    out[0] = L'\0';
-    if (skip == length + 1) return ZIP_OK;
-    const int units = MultiByteToWideChar(CP_ACP, 0, folder + skip, static_cast<int>(length - skip), out,
-                                          static_cast<int>(capacity - 2));
-    if (units == 0 && length > skip) return ZIP_ERR_TOOBIG;
-    out[units] = L'\\';
-    out[units + 1] = L'\0';
-    return ZIP_OK;
+// Puts the folder's text, slashes made backslashes and without a final one,
+// into text; its length, or 0 when it is empty or too long.
+size_t FolderText(const char* folder, char* text) {
+    size_t length = std::strlen(folder);
+    if (length >= WIDE_PATH_CAPACITY) return 0;
+    std::memcpy(text, folder, length + 1);
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] == '/') text[i] = '\\';
+    if (length > 0 && text[length - 1] == '\\') text[--length] = '\0';
+    return length;
 }
 
 int ArchiveTree(FolderWalk* walk, const char* folder, int prefixLength) {
@@ -188,16 +185,8 @@ int ArchiveTree(FolderWalk* walk, const char* folder, int prefixLength) {
     wchar_t* wide = static_cast<wchar_t*>(ZipAlloc(WIDE_PATH_CAPACITY * sizeof(wchar_t)));
     wchar_t* name = static_cast<wchar_t*>(ZipAlloc(2 * WIDE_PATH_CAPACITY * sizeof(wchar_t)));
     int result = text != nullptr && wide != nullptr && name != nullptr ? ZIP_OK : ZIP_ERR_NOMEM;
-    size_t length = std::strlen(folder);
-    if (result == ZIP_OK && length >= WIDE_PATH_CAPACITY) result = ZIP_ERR_TOOBIG;
-    if (result == ZIP_OK) {
-        std::memcpy(text, folder, length + 1);
-        for (size_t i = 0; i < length; ++i)
-            if (text[i] == '/') text[i] = '\\';
-        if (text[length - 1] == '\\') text[--length] = '\0';
-        result =
-            length == 0 ? ZIP_ERR_ARGS : NamePrefix(text, length, prefixLength, name, WIDE_PATH_CAPACITY);
-    }
+    const size_t length = result == ZIP_OK ? FolderText(folder, text) : 0;
+    if (result == ZIP_OK) result = ZipFolderNamePrefix(folder, prefixLength, name, WIDE_PATH_CAPACITY);
     // A bare drive stands for its root here, not for its current folder.
     if (result == ZIP_OK && length == 2 && text[1] == ':') std::memcpy(text + 2, "\\", 2);
     if (result == ZIP_OK && (!WideFromAnsi(text, wide, WIDE_PATH_CAPACITY) ||
@@ -223,6 +212,28 @@ int ArchiveTree(FolderWalk* walk, const char* folder, int prefixLength) {
 }
 
 } // namespace
+
+// The names keep the folder text from prefixLength on, then a backslash;
+// from one past the folder's end on they are relative to the folder.
+int ZipFolderNamePrefix(const char* folder, int prefixLength, wchar_t* out, size_t capacity) {
+    if (folder == nullptr || prefixLength < -1 || capacity < 2) return ZIP_ERR_ARGS;
+    char* text = static_cast<char*>(ZipAlloc(WIDE_PATH_CAPACITY));
+    if (text == nullptr) return ZIP_ERR_NOMEM;
+    const size_t length = FolderText(folder, text);
+    const size_t skip = prefixLength == -1 ? length + 1 : size_t(prefixLength);
+    int result = length != 0 ? ZIP_OK : std::strlen(folder) >= WIDE_PATH_CAPACITY ? ZIP_ERR_TOOBIG : ZIP_ERR_ARGS;
+    if (result == ZIP_OK && skip > length + 1) result = ZIP_ERR_ARGS;
+    out[0] = L'\0';
+    if (result == ZIP_OK && skip <= length) {
+        const int units = MultiByteToWideChar(CP_ACP, 0, text + skip, static_cast<int>(length - skip), out,
+                                              static_cast<int>(capacity - 2));
+        if (units == 0 && length > skip) result = ZIP_ERR_TOOBIG;
+        out[units] = L'\\';
+        out[units + 1] = L'\0';
+    }
+    ZipFree(text);
+    return result;
+}
 
 int ZipAddFolderTree(ZipArchive* archive, const char* folder, int prefixLength) {
     if (archive == nullptr) return ZIP_ERR_ARGS;
