@@ -1,6 +1,7 @@
 // The uninstall sequence of the second stage: six labelled steps, each with
 // its label blinking on the busy indicator's worker while the main thread works.
 #include "clean/clean.h"
+#include "clean/shell_notify.h"
 #include "console/console.h"
 #include "driver/archive_name.h"
 #include "driver/catalogue.h"
@@ -101,6 +102,7 @@ void RunUninstallSequence(const char* shortcutFolder, const char* dataFolder, in
     StepBegin(labelAssociations);
     AssociationRemove(".KVO");
     AssociationRemove(".GKV");
+    ShellNotifyAssociationsChanged();
     StepEnd();
 
     StepBegin(labelVariables);
@@ -114,6 +116,7 @@ void RunUninstallSequence(const char* shortcutFolder, const char* dataFolder, in
     char message[RESULT_MESSAGE_CAPACITY];
     StepBegin(labelFiles);
     CleanFiles(dataFolder, message);
+    ShellNotifyInstallFolder(dataFolder);
     StepEnd();
 
     ShowMessage(0, 4, 0, message, windowCaption);

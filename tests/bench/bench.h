@@ -71,6 +71,18 @@ void RemoveTree(const std::string& path);                     // clears read-onl
 std::vector<std::string> ListTree(const std::string& folder); // relative paths, files and folders, sorted
 std::string TempFolder();                                     // %TEMP% without trailing backslash
 
+//--- shell notifications, as Explorer would receive them (Wine delivers them
+// only inside the process that sends them)
+struct ShellEvent {
+    LONG event; // SHCNE_*
+    std::string path;
+};
+// Listens for every event from now on, on the calling thread, which takes
+// them in only while ShellEventsSeen runs (until then it is a listener that
+// does not answer).
+bool ListenToShell();
+std::vector<ShellEvent> ShellEventsSeen(); // since the last call, then stops listening
+
 //--- registry
 bool RegSetString(HKEY root, const std::string& key, const char* name, const std::string& value,
                   DWORD type = REG_SZ);

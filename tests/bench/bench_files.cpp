@@ -1,5 +1,7 @@
 #include "bench/bench.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
 
 namespace bench {
@@ -177,6 +179,64 @@ static bool DeleteKeyBelow(HKEY parent, const char* name) {
 
 void RegDeleteTree(HKEY root, const std::string& key) {
     DeleteKeyBelow(root, key.c_str());
+}
+
+namespace {
+
+constexpr UINT SHELL_EVENT_MESSAGE = WM_APP + 1;
+HWND shellListener = nullptr;
+ULONG shellRegistration = 0;
+std::vector<ShellEvent> shellEvents;
+
+LRESULT CALLBACK ShellListenerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != SHELL_EVENT_MESSAGE) return DefWindowProcA(window, message, wParam, lParam);
+    PIDLIST_ABSOLUTE* items = nullptr;
+    LONG event = 0;
+    HANDLE lock = SHChangeNotification_Lock(reinterpret_cast<HANDLE>(wParam), static_cast<DWORD>(lParam),
+                                            &items, &event);
+    if (lock == nullptr) return 0;
+    char path[MAX_PATH] = "";
+    if (items != nullptr && items[0] != nullptr) SHGetPathFromIDListA(items[0], path);
+    shellEvents.push_back({event, path});
+    SHChangeNotification_Unlock(lock);
+    return 0;
+}
+
+} // namespace
+
+bool ListenToShell() {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = ShellListenerProcedure;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "KivoShellListener";
+    RegisterClassA(&windowClass); // fails harmlessly when already registered
+    shellEvents.clear();
+    shellListener = CreateWindowA(windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  windowClass.hInstance, nullptr);
+    LPITEMIDLIST desktop = nullptr;
+    if (shellListener == nullptr || FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &desktop)))
+        return false;
+    SHChangeNotifyEntry everything = {desktop, TRUE};
+    shellRegistration =
+        SHChangeNotifyRegister(shellListener, SHCNRF_ShellLevel | SHCNRF_InterruptLevel | SHCNRF_NewDelivery,
+                               SHCNE_ALLEVENTS, SHELL_EVENT_MESSAGE, 1, &everything);
+    CoTaskMemFree(desktop);
+    return shellRegistration != 0;
+}
+
+std::vector<ShellEvent> ShellEventsSeen() {
+    MSG message;
+    for (DWORD started = GetTickCount(); GetTickCount() - started < 300; Sleep(10)) {
+        while (PeekMessageA(&message, shellListener, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+    }
+    if (shellRegistration != 0) SHChangeNotifyDeregister(shellRegistration);
+    if (shellListener != nullptr) DestroyWindow(shellListener);
+    shellRegistration = 0;
+    shellListener = nullptr;
+    std::vector<ShellEvent> seen;
+    seen.swap(shellEvents);
+    return seen;
 }
 
 } // namespace bench
