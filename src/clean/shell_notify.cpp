@@ -4,9 +4,8 @@
 
 #include <shlobj.h>
 
-// No flush flag: a flush, even SHCNF_FLUSHNOWAIT on some shells, hands the
-// event over synchronously and so waits for every listener; without one the
-// event is queued and delivered after this call returned.
+// No flush flag: the event is queued for Explorer and the call returns at
+// once; a flush would wait until every listener had it.
 static void Notify(LONG event, const char* path) {
     SHChangeNotify(event, SHCNF_PATHA, path, nullptr);
 }

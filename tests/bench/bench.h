@@ -77,11 +77,9 @@ struct ShellEvent {
     LONG event; // SHCNE_*
     std::string path;
 };
-// Listens for every event from now on, on the calling thread, which takes
-// them in only while ShellEventsSeen runs (until then it is a listener that
-// does not answer).
+// Listens for every event from now on, on a thread of its own.
 bool ListenToShell();
-std::vector<ShellEvent> ShellEventsSeen(); // since the last call, then stops listening
+std::vector<ShellEvent> ShellEventsSeen(); // since ListenToShell, then stops listening
 
 //--- registry
 bool RegSetString(HKEY root, const std::string& key, const char* name, const std::string& value,

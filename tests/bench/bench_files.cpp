@@ -184,9 +184,11 @@ void RegDeleteTree(HKEY root, const std::string& key) {
 namespace {
 
 constexpr UINT SHELL_EVENT_MESSAGE = WM_APP + 1;
-HWND shellListener = nullptr;
-ULONG shellRegistration = 0;
-std::vector<ShellEvent> shellEvents;
+HANDLE shellListener = nullptr; // the listening thread
+DWORD shellListenerId = 0;
+HANDLE shellListening = nullptr; // set once the thread listens (or failed to)
+bool shellRegistered = false;
+std::vector<ShellEvent> shellEvents; // the thread's until it has ended
 
 LRESULT CALLBACK ShellListenerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message != SHELL_EVENT_MESSAGE) return DefWindowProcA(window, message, wParam, lParam);
@@ -202,39 +204,53 @@ LRESULT CALLBACK ShellListenerProcedure(HWND window, UINT message, WPARAM wParam
     return 0;
 }
 
-} // namespace
-
-bool ListenToShell() {
+DWORD WINAPI ShellListenerThread(void*) {
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = ShellListenerProcedure;
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "KivoShellListener";
     RegisterClassA(&windowClass); // fails harmlessly when already registered
-    shellEvents.clear();
-    shellListener = CreateWindowA(windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  windowClass.hInstance, nullptr);
+    HWND window = CreateWindowA(windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
     LPITEMIDLIST desktop = nullptr;
-    if (shellListener == nullptr || FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &desktop)))
-        return false;
-    SHChangeNotifyEntry everything = {desktop, TRUE};
-    shellRegistration =
-        SHChangeNotifyRegister(shellListener, SHCNRF_ShellLevel | SHCNRF_InterruptLevel | SHCNRF_NewDelivery,
-                               SHCNE_ALLEVENTS, SHELL_EVENT_MESSAGE, 1, &everything);
-    CoTaskMemFree(desktop);
-    return shellRegistration != 0;
+    ULONG registration = 0;
+    if (window != nullptr && SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &desktop))) {
+        SHChangeNotifyEntry everything = {desktop, TRUE};
+        registration =
+            SHChangeNotifyRegister(window, SHCNRF_ShellLevel | SHCNRF_InterruptLevel | SHCNRF_NewDelivery,
+                                   SHCNE_ALLEVENTS, SHELL_EVENT_MESSAGE, 1, &everything);
+        CoTaskMemFree(desktop);
+    }
+    shellRegistered = registration != 0;
+    SetEvent(shellListening);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0)
+        DispatchMessageA(&message);
+    if (registration != 0) SHChangeNotifyDeregister(registration);
+    if (window != nullptr) DestroyWindow(window);
+    return 0;
+}
+
+} // namespace
+
+bool ListenToShell() {
+    shellEvents.clear();
+    shellListening = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    shellListener = CreateThread(nullptr, 0, ShellListenerThread, nullptr, 0, &shellListenerId);
+    if (shellListener == nullptr) return false;
+    WaitForSingleObject(shellListening, INFINITE);
+    return shellRegistered;
 }
 
 std::vector<ShellEvent> ShellEventsSeen() {
-    MSG message;
-    for (DWORD started = GetTickCount(); GetTickCount() - started < 300; Sleep(10)) {
-        while (PeekMessageA(&message, shellListener, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
-    if (shellRegistration != 0) SHChangeNotifyDeregister(shellRegistration);
-    if (shellListener != nullptr) DestroyWindow(shellListener);
-    shellRegistration = 0;
-    shellListener = nullptr;
     std::vector<ShellEvent> seen;
+    if (shellListener == nullptr) return seen;
+    Sleep(300); // what is still on its way
+    PostThreadMessageA(shellListenerId, WM_QUIT, 0, 0);
+    WaitForSingleObject(shellListener, INFINITE);
+    CloseHandle(shellListener);
+    CloseHandle(shellListening);
+    shellListener = nullptr;
     seen.swap(shellEvents);
     return seen;
 }

@@ -248,18 +248,19 @@ TEST(EndToEnd, WholeUninstall) {
     EXPECT_EQ(archives[0].compare(0, 11, "C:\\savKIVO["), 0) << archives[0];
     EXPECT_EQ(archives[0].size(), std::strlen("C:\\savKIVO[2013-06-24](14.05.09).zip"));
 
-    // Shortcuts. On Windows 9x the walk starts at the user's own profile and,
-    // one level down, enters only folders named like the desktop or the start
-    // menu, so only the user's desktop shortcut goes (program groups stay).
-    std::vector<std::string> product = e2e::ProductShortcuts();
-    for (const std::string& link : product) {
-        EXPECT_EQ(bench::Exists(link), win9x && link != product[0]) << link;
-    }
+    // Shortcuts, on both families: every one of ours wherever it was (desktops,
+    // start menus, Quick Launch, pins), and the groups they emptied; nothing
+    // else, not the start menus' own folders.
+    for (const std::string& link : e2e::ProductShortcuts())
+        EXPECT_FALSE(bench::Exists(link)) << link;
+    for (const std::string& group : e2e::ProductGroups())
+        EXPECT_FALSE(bench::Exists(group)) << "an emptied program group: " << group;
+    for (const std::string& folder : e2e::WindowsFolders())
+        EXPECT_TRUE(bench::IsFolder(folder)) << "the start menu's own folder went: " << folder;
     for (const std::string& link : e2e::ForeignShortcuts())
         EXPECT_TRUE(bench::Exists(link)) << link;
-    std::string group = product[5].substr(0, product[5].rfind('\\'));
-    EXPECT_EQ(bench::Exists(group), win9x) << "an emptied program group";
-    EXPECT_TRUE(bench::Exists(group.substr(0, group.rfind('\\')))) << "the start menu's program folder went";
+    for (const std::string& link : e2e::ShortcutsInto(INSTALL_FOLDER))
+        ADD_FAILURE() << "a shortcut to KIVO stayed: " << link;
 
     // Associations, keys and neighbours.
     for (const char* key : {".KVO", "KIVO.Document", ".GKV", "KIVO.Graph"}) {
