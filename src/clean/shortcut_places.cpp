@@ -138,14 +138,16 @@ void AddPlace(const char* path, ShortcutPlaceKind kind, bool linkAllowed) {
     list.places[list.count++] = place;
 }
 
-// Quick Launch and its two pin folders below an application-data folder.
-void AddQuickLaunch(const char* appData, bool linkAllowed) {
+// The current user's Quick Launch and its two pin folders. Other users'
+// pins are met as files in their Quick Launch: the shell's unpinning acts
+// on the current user's taskbar only.
+void AddOwnQuickLaunch(const char* appData) {
     char quickLaunch[MAX_PATH];
     char pins[MAX_PATH];
     if (!Join(quickLaunch, appData, "", QUICK_LAUNCH)) return;
-    AddPlace(quickLaunch, PLACE_QUICK_LAUNCH, linkAllowed);
-    if (Join(pins, quickLaunch, "", TASKBAR_PINS)) AddPlace(pins, PLACE_TASKBAR_PINS, linkAllowed);
-    if (Join(pins, quickLaunch, "", START_PINS)) AddPlace(pins, PLACE_START_PINS, linkAllowed);
+    AddPlace(quickLaunch, PLACE_QUICK_LAUNCH, true);
+    if (Join(pins, quickLaunch, "", TASKBAR_PINS)) AddPlace(pins, PLACE_TASKBAR_PINS, true);
+    if (Join(pins, quickLaunch, "", START_PINS)) AddPlace(pins, PLACE_START_PINS, true);
 }
 
 void AddProfileFolder(const char* relative, ShortcutPlaceKind kind) {
@@ -158,11 +160,9 @@ void AddProfileFolder(const char* relative, ShortcutPlaceKind kind) {
     ++list.folderCount;
 }
 
-void AddQuickLaunchFolders(const char* appData) {
+void AddQuickLaunchFolder(const char* appData) {
     char relative[MAX_PATH];
     if (Join(relative, appData, "", QUICK_LAUNCH)) AddProfileFolder(relative, PLACE_QUICK_LAUNCH);
-    if (Join(relative, appData, QUICK_LAUNCH, TASKBAR_PINS)) AddProfileFolder(relative, PLACE_TASKBAR_PINS);
-    if (Join(relative, appData, QUICK_LAUNCH, START_PINS)) AddProfileFolder(relative, PLACE_START_PINS);
 }
 
 // The part of the current user's folder below the profile, or "" when the
@@ -180,7 +180,7 @@ void LearnProfileLayout(const char* profile, const char* desktopName, const char
     list.folderCount = 0;
     AddProfileFolder("Desktop", PLACE_DESKTOP);
     AddProfileFolder("AppData\\Roaming\\Microsoft\\Windows\\Start Menu", PLACE_START_MENU);
-    AddQuickLaunchFolders(ROAMING);
+    AddQuickLaunchFolder(ROAMING);
     AddProfileFolder(desktopName, PLACE_DESKTOP);
     AddProfileFolder(startMenuName, PLACE_START_MENU);
     char folder[MAX_PATH];
@@ -189,7 +189,7 @@ void LearnProfileLayout(const char* profile, const char* desktopName, const char
     if (ShellFolderPath(CSIDL_STARTMENU, folder))
         AddProfileFolder(BelowProfile(profile, folder), PLACE_START_MENU);
     if (ShellFolderPath(CSIDL_APPDATA, folder) && BelowProfile(profile, folder)[0] != '\0')
-        AddQuickLaunchFolders(BelowProfile(profile, folder));
+        AddQuickLaunchFolder(BelowProfile(profile, folder));
 }
 
 void AddProfile(const char* profile) {
@@ -293,7 +293,7 @@ bool ShortcutPlacesCollect(const char* desktopName, const char* startMenuName) {
                        {CSIDL_COMMON_STARTMENU, PLACE_START_MENU}};
     for (const auto& shellPlace : shellPlaces)
         if (ShellFolderPath(shellPlace.csidl, folder)) AddPlace(folder, shellPlace.kind, true);
-    if (ShellFolderPath(CSIDL_APPDATA, folder)) AddQuickLaunch(folder, true);
+    if (ShellFolderPath(CSIDL_APPDATA, folder)) AddOwnQuickLaunch(folder);
 
     // The current user's profile, which Windows 9x does not name.
     char profile[MAX_PATH];

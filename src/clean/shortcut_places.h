@@ -10,9 +10,9 @@
 enum ShortcutPlaceKind {
     PLACE_DESKTOP,      // groups below its own sub-folders may go
     PLACE_START_MENU,   // the same, except the start menu's own folders
-    PLACE_QUICK_LAUNCH, // its folders belong to the shell and stay
-    PLACE_TASKBAR_PINS, // shortcuts are unpinned from the taskbar first
-    PLACE_START_PINS,   // shortcuts are unpinned from the start menu first
+    PLACE_QUICK_LAUNCH, // its folders (other users' pins among them) belong to the shell and stay
+    PLACE_TASKBAR_PINS, // the current user's: shortcuts are unpinned from the taskbar first
+    PLACE_START_PINS,   // the current user's: shortcuts are unpinned from the start menu first
 };
 
 struct ShortcutPlace {
