@@ -66,7 +66,8 @@ struct PlaceList {
 PlaceList list;
 
 // Upper case through the system's tables, so that names beyond A to Z
-// ("Menu Démarrer") compare as the file system does.
+// (accented start menus of translated Windows XP) compare as the file
+// system does.
 bool MakeKey(const char* text, char* key) {
     if (!TextCopy(key, MAX_PATH, text)) return false;
     CharUpperBuffA(key, static_cast<DWORD>(std::strlen(key)));
@@ -84,9 +85,13 @@ const char* LastComponent(const char* path) {
     return separator != nullptr ? separator + 1 : path;
 }
 
+// A place whose path does not fit is not searched, and that is said.
 bool Join(char* path, const char* folder, const char* separator, const char* name) {
-    return TextCopy(path, MAX_PATH, folder) && TextAppend(path, MAX_PATH, separator) &&
-           TextAppend(path, MAX_PATH, name);
+    if (TextCopy(path, MAX_PATH, folder) && TextAppend(path, MAX_PATH, separator) &&
+        TextAppend(path, MAX_PATH, name))
+        return true;
+    list.complete = false;
+    return false;
 }
 
 bool IsLink(DWORD attributes) {
