@@ -32,32 +32,33 @@ void Close(Process& process) {
     process.handle = nullptr;
 }
 
-static int ForEachProcess(const char* imageName, bool kill) {
+std::vector<DWORD> ProcessIds(const char* imageName) {
+    std::vector<DWORD> ids;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    int count = 0;
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        if (lstrcmpiA(entry.szExeFile, imageName) != 0) continue;
-        ++count;
-        if (!kill) continue;
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (lstrcmpiA(entry.szExeFile, imageName) == 0) ids.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
+int KillAll(const char* imageName) {
+    std::vector<DWORD> ids = ProcessIds(imageName);
+    for (DWORD id : ids) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
         if (process) {
             TerminateProcess(process, 1);
             WaitForSingleObject(process, 5000);
             CloseHandle(process);
         }
     }
-    CloseHandle(snapshot);
-    return count;
-}
-
-int KillAll(const char* imageName) {
-    return ForEachProcess(imageName, true);
+    return static_cast<int>(ids.size());
 }
 bool IsRunning(const char* imageName) {
-    return ForEachProcess(imageName, false) > 0;
+    return !ProcessIds(imageName).empty();
 }
 
 std::string ProgramPath() {
