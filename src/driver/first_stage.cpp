@@ -88,6 +88,7 @@ int RunFirstStage() {
         return Refuse(MSG_NOT_INSTALLED, 1);
     }
     RunLogWrite("installation folder %s", installFolder);
+    if (UnattendedLogInFolder(installFolder)) return Refuse(MSG_MISUSE, EXIT_LOG_REFUSED);
     char commandLine[COMMAND_LINE_CAPACITY];
     if (!CopyCommandLineBuild(ownFileName, argument, commandLine, sizeof commandLine))
         return Refuse(MSG_NOT_INSTALLED, 1);
@@ -107,7 +108,7 @@ int RunFirstStage() {
         return Refuse(MSG_LAUNCH_ERROR, 3);
     if (FileCopy(ownFolder, tempCopyPath, 1) != 0) return Refuse(MSG_LAUNCH_ERROR, 3);
 
-    if (!UnattendedPassToCopy()) return Refuse(MSG_LAUNCH_ERROR, 3);
+    if (!UnattendedPrepareCopy(ownPath, tempFolder)) return Refuse(MSG_LAUNCH_ERROR, 3);
     ReleaseInstanceMutex();
     // The copy starts in the TEMP folder: started from Explorer, this stage's
     // current folder is the installation folder, which the copy must remove.

@@ -39,18 +39,16 @@ void WriteUtf8(const char* line) {
 
 } // namespace
 
-int RunLogOpen(const char* fullPath, bool replace, const char* stage) {
+int RunLogOpen(const char* fullPath, bool create, const char* stage) {
     RunLogClose();
     // The reparse-point flag opens a link itself instead of what it points
     // to, so that the checks below see the link and nothing was written
     // through it; OPEN_ALWAYS changes nothing in an existing file.
     HANDLE file = CreateFileA(fullPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              replace ? OPEN_ALWAYS : OPEN_EXISTING,
+                              create ? OPEN_ALWAYS : OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
-    bool usable = IsRegularFileWithOneName(file) &&
-                  (!replace || (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file)));
-    if (!usable) {
+    if (!IsRegularFileWithOneName(file)) {
         CloseHandle(file);
         return -1;
     }

@@ -5,12 +5,12 @@
 
 // Opens the file at fullPath without following a link at its last name and
 // refuses anything but a regular file with that one name: a link, a file
-// that has other names too (a hard link), a folder, a device. replace
-// empties an existing file (the first stage: the log tells this run only) or
-// creates it; otherwise the file must exist and lines go to its end (the
-// copy). stage names the writer on every line. 0 opened, -1 refused or not
-// opened.
-int RunLogOpen(const char* fullPath, bool replace, const char* stage);
+// that has other names too (a hard link), a folder, a device. Lines always go
+// to the end: a path that names somebody's document loses nothing, and a
+// log used again keeps every run, each from its first line to its exit code.
+// create lets the first stage create a missing file; the copy's must exist.
+// stage names the writer on every line. 0 opened, -1 refused or not opened.
+int RunLogOpen(const char* fullPath, bool create, const char* stage);
 bool RunLogIsOpen();
 // One line, its line breaks turned into blanks; nothing without an open log.
 // A line too long for the log is replaced by a note saying so. Write

@@ -1,6 +1,10 @@
 #include "driver/unattended.h"
 
+#include "clean/clean.h"
+#include "clean/file_tests.h"
+#include "driver/delete_command.h"
 #include "driver/driver_state.h"
+#include "driver/relaunch_argument.h"
 #include "driver/run_log.h"
 
 #include <cstring>
@@ -8,6 +12,88 @@
 bool unattendedRun = false;
 RunSwitches runSwitches = {};
 bool restartStarted = false;
+
+namespace {
+
+// The first stage's own file while it waits in TEMP, and where it came from.
+char ownFileAside[PATH_CAPACITY];
+char ownFileHome[PATH_CAPACITY];
+
+// The command interpreter of the system folder (cmd.exe), or command.com of
+// the Windows folder on Windows 9x: never one the environment names.
+bool SystemInterpreter(char* out) {
+    char folder[PATH_CAPACITY];
+    UINT length = GetSystemDirectoryA(folder, PATH_CAPACITY);
+    if (length > 0 && length < static_cast<UINT>(PATH_CAPACITY) &&
+        PathJoin(folder, "cmd.exe", out, PATH_CAPACITY) && FileExists(out))
+        return true;
+    length = GetWindowsDirectoryA(folder, PATH_CAPACITY);
+    return length > 0 && length < static_cast<UINT>(PATH_CAPACITY) &&
+           PathJoin(folder, "COMMAND.COM", out, PATH_CAPACITY) && FileExists(out);
+}
+
+// The interpreter deletes the file once this process has let go of it.
+bool HandToInterpreter(const char* path) {
+    char interpreter[PATH_CAPACITY];
+    char folder[PATH_CAPACITY];
+    const char* name = std::strrchr(path, '\\');
+    if (name == nullptr || !SystemInterpreter(interpreter) ||
+        !TextFormat(folder, sizeof folder, "%.*s", static_cast<int>(name - path), path))
+        return false;
+    char commandLine[DELETE_COMMAND_CAPACITY];
+    if (DeleteCommandFormat(commandLine, DELETE_COMMAND_CAPACITY, interpreter, folder, name + 1) != 0)
+        return false;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(interpreter, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+// A running program's file cannot be deleted but can be renamed on its
+// volume. Only the file directly in the installation folder moves: that is
+// where the program files the uninstall deletes lie.
+void MoveOwnFileAside(const char* ownPath, const char* tempFolder) {
+    const char* name = std::strrchr(ownPath, '\\');
+    if (name == nullptr || static_cast<size_t>(name - ownPath) != std::strlen(installFolder) ||
+        !PathIsInFolder(installFolder, ownPath))
+        return;
+    char aside[PATH_CAPACITY];
+    if (!FolderJoin(tempFolder, name + 1, aside, sizeof aside) ||
+        !TextFormat(ownFileAside, sizeof ownFileAside, "%s.waiting", aside) ||
+        !TextFormat(ownFileHome, sizeof ownFileHome, "%s", ownPath) || !MoveFileA(ownPath, ownFileAside)) {
+        RunLogWrite(
+            "this program's file %s could not leave the installation folder (error %lu) and stays there",
+            ownPath, static_cast<unsigned long>(GetLastError()));
+        ownFileAside[0] = '\0';
+        return;
+    }
+    RunLogWrite("this program's file moved to %s while it waits", ownFileAside);
+}
+
+// Only an uninstall makes the file superfluous; after a refusal the
+// installation keeps its uninstaller.
+void SettleOwnFile(DWORD code) {
+    if (ownFileAside[0] == '\0') return;
+    bool uninstalled = code == EXIT_DONE || code == EXIT_DATA_FOLDER_KEPT || code == EXIT_RESTART_NEEDED ||
+                       code == EXIT_RESTART_STARTED;
+    if (!uninstalled) {
+        bool back = MoveFileA(ownFileAside, ownFileHome) != 0;
+        RunLogWrite(back ? "this program's file is back in %s"
+                         : "this program's file could not go back to %s; it is %s",
+                    ownFileHome, ownFileAside);
+    } else if (HandToInterpreter(ownFileAside)) {
+        RunLogWrite("this program's file %s is deleted once this program has ended", ownFileAside);
+    } else {
+        RunLogWrite("this program's file %s could not be handed over for deletion and stays", ownFileAside);
+    }
+}
+
+} // namespace
 
 bool RunIsQuiet() {
     return unattendedRun && runSwitches.quiet;
@@ -52,14 +138,24 @@ int UnattendedFirstStageBegin(const char* argumentText) {
     return 0;
 }
 
-bool UnattendedPassToCopy() {
+bool UnattendedLogInFolder(const char* folder) {
+    if (!unattendedRun || !PathIsInFolder(folder, runSwitches.logPath)) return false;
+    RunLogWrite("the log lies in the installation folder, which the uninstall removes: nothing was done");
+    return true;
+}
+
+bool UnattendedPrepareCopy(const char* ownPath, const char* tempFolder) {
     if (!unattendedRun) {
         SetEnvironmentVariableA(unattendedVariable, nullptr);
         return true;
     }
     char value[UNATTENDED_VALUE_CAPACITY];
-    return UnattendedValueFormat(runSwitches, value, sizeof value) &&
-           SetEnvironmentVariableA(unattendedVariable, value);
+    if (!UnattendedValueFormat(runSwitches, value, sizeof value) ||
+        !SetEnvironmentVariableA(unattendedVariable, value))
+        return false;
+    SetCurrentDirectoryA(tempFolder);
+    MoveOwnFileAside(ownPath, tempFolder);
+    return true;
 }
 
 int FirstStageEnd(HANDLE copyProcess, const char* copyPath) {
@@ -74,6 +170,7 @@ int FirstStageEnd(HANDLE copyProcess, const char* copyPath) {
         code = EXIT_LAUNCH_ERROR;
     CloseHandle(copyProcess);
     RunLogWrite("the copy ended with exit code %lu", static_cast<unsigned long>(code));
+    SettleOwnFile(code);
     return static_cast<int>(code);
 }
 

@@ -26,12 +26,20 @@ int UnattendedEnd(int exitCode);
 // Parses the switches and opens the log, a relative path being taken from
 // the current folder; 0, EXIT_MISUSE or EXIT_LOG_REFUSED.
 int UnattendedFirstStageBegin(const char* argumentText);
-// Just before the copy starts: sets the copy's variable in a run with
-// switches, removes it otherwise, so that nothing inherited can make an
-// interactive run quiet. False when it could not be set.
-bool UnattendedPassToCopy();
+// True (and logged) when the log lies in the installation folder, which the
+// uninstall removes; such a run ends with EXIT_LOG_REFUSED before any change.
+bool UnattendedLogInFolder(const char* folder);
+// Just before the copy starts. Without switches: removes the copy's
+// variable, so that nothing inherited can make an interactive run quiet.
+// With them: sets it, and since this stage waits, it leaves the installation
+// folder: TEMP becomes its current folder and its own file, when it lies
+// directly in the installation folder, moves into TEMP for the time of the
+// run. False when the variable could not be set.
+bool UnattendedPrepareCopy(const char* ownPath, const char* tempFolder);
 // After the copy started: without switches the process ends at once with 0;
-// with them, waits for the copy and returns its exit code. Closes the handle.
+// with them, waits for the copy, puts its own file back after a refusal or
+// hands it to the interpreter for deletion after an uninstall, and returns
+// the copy's exit code. Closes the handle.
 int FirstStageEnd(HANDLE copyProcess, const char* copyPath);
 
 //--- copy

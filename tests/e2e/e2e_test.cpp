@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 
 using e2e::INSTALL_FOLDER;
 
@@ -168,6 +169,98 @@ HANDLE OpenProcessOf(const bench::Box& box) {
     return box.found() ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, box.processId) : nullptr;
 }
 
+// The text in UTF-8, as the log writes it; the catalogue's texts are ANSI.
+std::string Utf8(const std::string& ansi) {
+    std::wstring wide(ansi.size() + 1, L'\0');
+    int count = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    std::string utf8(4 * wide.size(), '\0');
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), count, &utf8[0], static_cast<int>(utf8.size()),
+                                    nullptr, nullptr);
+    utf8.resize(bytes > 0 ? bytes - 1 : 0);
+    return utf8;
+}
+
+// The log's lines: each has the time, the stage that wrote it and a text.
+// Every expected line, a stage and a part of its text, must come in this
+// order; other lines may come between them.
+void ExpectLog(const std::string& path, const std::vector<std::pair<std::string, std::string>>& expected) {
+    std::string log;
+    ASSERT_TRUE(bench::ReadFileBytes(path, log)) << path;
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(log.substr(start, end - start));
+    EXPECT_EQ(log.size(), log.rfind("\r\n") + 2) << "the last line is unfinished";
+    const std::regex line("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (first|copy ) [^\\r\\n]+");
+    for (const std::string& text : lines)
+        EXPECT_TRUE(std::regex_match(text, line)) << text;
+    size_t at = 0;
+    for (const auto& wanted : expected) {
+        std::string stage = wanted.first + std::string(6 - wanted.first.size(), ' ');
+        while (at < lines.size() && (lines[at].compare(24, 6, stage) != 0 ||
+                                     lines[at].find(wanted.second, 30) == std::string::npos))
+            ++at;
+        EXPECT_LT(at, lines.size()) << "no line \"" << wanted.second << "\" by " << wanted.first
+                                    << " in the right place of:\n"
+                                    << log;
+        if (at == lines.size()) return;
+    }
+}
+
+std::string Joined(const std::vector<std::string>& texts) {
+    std::string joined;
+    for (const std::string& text : texts)
+        joined += text + "\n";
+    return joined;
+}
+
+// What a whole uninstall removed and kept, archives being those at C:\.
+void ExpectUninstalled(bool win9x, const std::vector<std::string>& archives) {
+    // Archive: one file named after the data folder's drive and the time.
+    ASSERT_EQ(archives.size(), 1u);
+    EXPECT_EQ(archives[0].compare(0, 11, "C:\\savKIVO["), 0) << archives[0];
+    EXPECT_EQ(archives[0].size(), std::strlen("C:\\savKIVO[2013-06-24](14.05.09).zip"));
+
+    // Shortcuts. On Windows 9x the walk starts at the user's own profile and,
+    // one level down, enters only folders named like the desktop or the start
+    // menu, so only the user's desktop shortcut goes (program groups stay).
+    std::vector<std::string> product = e2e::ProductShortcuts();
+    for (const std::string& link : product) {
+        EXPECT_EQ(bench::Exists(link), win9x && link != product[0]) << link;
+    }
+    for (const std::string& link : e2e::ForeignShortcuts())
+        EXPECT_TRUE(bench::Exists(link)) << link;
+    std::string group = product[5].substr(0, product[5].rfind('\\'));
+    EXPECT_EQ(bench::Exists(group), win9x) << "an emptied program group";
+    EXPECT_TRUE(bench::Exists(group.substr(0, group.rfind('\\')))) << "the start menu's program folder went";
+
+    // Associations, keys and neighbours.
+    for (const char* key : {".KVO", "KIVO.Document", ".GKV", "KIVO.Graph"}) {
+        EXPECT_FALSE(bench::RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    }
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_CLASSES_ROOT, ".kvx"));
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_CLASSES_ROOT, "Other.Document\\shell\\open\\command"));
+    EXPECT_FALSE(bench::RegKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_LOCAL_MACHINE,
+                                    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"));
+    EXPECT_FALSE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW"));
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\Other Vendor"));
+    EXPECT_TRUE(bench::Exists("C:\\Apps\\Other\\other.exe"));
+    EXPECT_TRUE(bench::Exists("C:\\Apps\\KIVO2\\k2.exe"));
+
+    // Variables: the registry on the NT family, autoexec.bat on Windows 9x.
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        const char* key = root == HKEY_CURRENT_USER ? "Environment" : MACHINE_ENVIRONMENT;
+        EXPECT_EQ(bench::RegValueExists(root, key, "KIVO"), win9x);
+        EXPECT_EQ(bench::RegValueExists(root, key, "REVERIRA"), win9x);
+        EXPECT_TRUE(bench::RegValueExists(root, key, "KIVO_OTHER"));
+    }
+    if (win9x) {
+        std::string autoexec;
+        EXPECT_TRUE(bench::ReadFileBytes("C:\\autoexec.bat", autoexec));
+        EXPECT_EQ(autoexec, e2e::AutoexecAfter());
+    }
+}
+
 } // namespace
 
 // From the first stage's confirmation through the copy's last box; run in
@@ -243,49 +336,68 @@ TEST(EndToEnd, WholeUninstall) {
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     EXPECT_TRUE(WaitGone(tempCopy, 45000)) << "the copy stayed in %TEMP%";
 
-    // Archive: one file named after the data folder's drive and the time.
-    ASSERT_EQ(archives.size(), 1u);
-    EXPECT_EQ(archives[0].compare(0, 11, "C:\\savKIVO["), 0) << archives[0];
-    EXPECT_EQ(archives[0].size(), std::strlen("C:\\savKIVO[2013-06-24](14.05.09).zip"));
+    ExpectUninstalled(win9x, archives);
+}
 
-    // Shortcuts. On Windows 9x the walk starts at the user's own profile and,
-    // one level down, enters only folders named like the desktop or the start
-    // menu, so only the user's desktop shortcut goes (program groups stay).
-    std::vector<std::string> product = e2e::ProductShortcuts();
-    for (const std::string& link : product) {
-        EXPECT_EQ(bench::Exists(link), win9x && link != product[0]) << link;
-    }
-    for (const std::string& link : e2e::ForeignShortcuts())
-        EXPECT_TRUE(bench::Exists(link)) << link;
-    std::string group = product[5].substr(0, product[5].rfind('\\'));
-    EXPECT_EQ(bench::Exists(group), win9x) << "an emptied program group";
-    EXPECT_TRUE(bench::Exists(group.substr(0, group.rfind('\\')))) << "the start menu's program folder went";
+// /S: neither stage shows a box, a console or any other window (watched
+// while it runs); the first stage waits and returns the copy's code; the
+// log, given relative to the current folder, tells every step. On Windows 98
+// the variables leave autoexec.bat, which needs a restart: /norestart reports
+// it (3010), /quiet alone requests it, which Wine accepts without ending
+// anything (1641).
+TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
+    bool win9x = Windows9x();
+    std::vector<std::pair<std::string, long>> runs = {{"/S", 0}};
+    if (win9x) runs = {{"/S /NoRestart", 3010}, {"/quiet", 1641}};
+    for (const auto& run : runs) {
+        FreshInstallation();
+        if (win9x) e2e::WriteAutoexec();
+        ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+        bench::Process first = bench::Start(
+            "\"C:\\Apps\\KIVO\\uninstKIVO.exe\" " + run.first + " /log \"kivo run.txt\"", "C:\\logs");
+        ASSERT_NE(first.handle, nullptr);
+        std::vector<std::string> seen;
+        EXPECT_EQ(bench::WaitExitWatchingWindows(first, seen, 180000), run.second) << run.first;
+        bench::Close(first);
+        EXPECT_TRUE(seen.empty()) << run.first << " showed:\n" << Joined(seen);
 
-    // Associations, keys and neighbours.
-    for (const char* key : {".KVO", "KIVO.Document", ".GKV", "KIVO.Graph"}) {
-        EXPECT_FALSE(bench::RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
-    }
-    EXPECT_TRUE(bench::RegKeyExists(HKEY_CLASSES_ROOT, ".kvx"));
-    EXPECT_TRUE(bench::RegKeyExists(HKEY_CLASSES_ROOT, "Other.Document\\shell\\open\\command"));
-    EXPECT_FALSE(bench::RegKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    EXPECT_TRUE(bench::RegKeyExists(HKEY_LOCAL_MACHINE,
-                                    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"));
-    EXPECT_FALSE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW"));
-    EXPECT_TRUE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\Other Vendor"));
-    EXPECT_TRUE(bench::Exists("C:\\Apps\\Other\\other.exe"));
-    EXPECT_TRUE(bench::Exists("C:\\Apps\\KIVO2\\k2.exe"));
+        std::vector<std::string> archives = e2e::ArchivesAtRoot('C');
+        EXPECT_FALSE(bench::Exists(INSTALL_FOLDER));
+        ExpectUninstalled(win9x, archives);
+        // The first stage waited outside the folder it had been started from.
+        EXPECT_TRUE(WaitGone(bench::TempFolder() + "\\uninstKIVO.exe", 45000)) << "the copy stayed in %TEMP%";
+        EXPECT_TRUE(WaitGone(bench::TempFolder() + "\\uninstKIVO.exe.waiting", 45000))
+            << "the first stage stayed";
+        if (archives.size() != 1) continue;
 
-    // Variables: the registry on the NT family, autoexec.bat on Windows 9x.
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        const char* key = root == HKEY_CURRENT_USER ? "Environment" : MACHINE_ENVIRONMENT;
-        EXPECT_EQ(bench::RegValueExists(root, key, "KIVO"), win9x);
-        EXPECT_EQ(bench::RegValueExists(root, key, "REVERIRA"), win9x);
-        EXPECT_TRUE(bench::RegValueExists(root, key, "KIVO_OTHER"));
-    }
-    if (win9x) {
-        std::string autoexec;
-        EXPECT_TRUE(bench::ReadFileBytes("C:\\autoexec.bat", autoexec));
-        EXPECT_EQ(autoexec, e2e::AutoexecAfter());
+        std::string code = std::to_string(run.second);
+        std::vector<std::pair<std::string, std::string>> expected = {
+            {"first", "uninstKIVO started with: " + run.first + " /log \"kivo run.txt\""},
+            {"first", std::string("installation folder ") + INSTALL_FOLDER},
+            {"first", "confirmation taken as given"},
+            {"first", "this program's file moved to "},
+            {"first", "uninstKIVO.exe started"},
+            {"copy", std::string("copy started for the installation folder ") + INSTALL_FOLDER},
+            {"copy", "step Shortcuts: done"},
+            {"copy", "step Associations: .KVO result 0, .GKV result 0"},
+            {"copy", win9x ? "step Variables: done, a restart is needed" : "step Variables: done"},
+            {"copy", "step Registry: done"},
+            {"copy", "step Files: archive " + archives[0] + " written completely; the data folder " +
+                         INSTALL_FOLDER + " was removed"},
+            {"copy", "message, not shown: " + Utf8(Text(MSG_FILES_ARCHIVED)) + " " + archives[0]},
+        };
+        if (win9x) {
+            expected.push_back(
+                {"copy", run.second == 1641 ? "restart needed: started" : "restart needed: not done"});
+        } else {
+            expected.push_back({"copy", "environment change announced"});
+            expected.push_back({"copy", "message, not shown: " + Utf8(Text(MSG_SUCCESS))});
+        }
+        expected.push_back({"copy", "exit code " + code});
+        expected.push_back({"first", "the copy ended with exit code " + code});
+        expected.push_back({"first", "uninstKIVO.exe.waiting is deleted once this program has ended"});
+        expected.push_back({"first", "exit code " + code + " (uninstalled"});
+        ExpectLog("C:\\logs\\kivo run.txt", expected);
     }
 }
 
