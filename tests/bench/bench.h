@@ -77,6 +77,7 @@ bool MakeFolders(const std::string& path);                    // every missing f
 void RemoveTree(const std::string& path);                     // clears read-only bits on the way
 std::vector<std::string> ListTree(const std::string& folder); // relative paths, files and folders, sorted
 std::string TempFolder();                                     // %TEMP% without trailing backslash
+std::string Utf8(const std::string& ansi);                    // ANSI code page text in UTF-8
 
 //--- registry
 bool RegSetString(HKEY root, const std::string& key, const char* name, const std::string& value,

@@ -169,17 +169,6 @@ HANDLE OpenProcessOf(const bench::Box& box) {
     return box.found() ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, box.processId) : nullptr;
 }
 
-// The text in UTF-8, as the log writes it; the catalogue's texts are ANSI.
-std::string Utf8(const std::string& ansi) {
-    std::wstring wide(ansi.size() + 1, L'\0');
-    int count = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
-    std::string utf8(4 * wide.size(), '\0');
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), count, &utf8[0], static_cast<int>(utf8.size()),
-                                    nullptr, nullptr);
-    utf8.resize(bytes > 0 ? bytes - 1 : 0);
-    return utf8;
-}
-
 // The log's lines: each has the time, the stage that wrote it and a text.
 // Every expected line, a stage and a part of its text, must come in this
 // order; other lines may come between them.
@@ -384,14 +373,14 @@ TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
             {"copy", "step Registry: done"},
             {"copy", "step Files: archive " + archives[0] + " written completely; the data folder " +
                          INSTALL_FOLDER + " was removed"},
-            {"copy", "message, not shown: " + Utf8(Text(MSG_FILES_ARCHIVED)) + " " + archives[0]},
+            {"copy", "message, not shown: " + bench::Utf8(Text(MSG_FILES_ARCHIVED)) + " " + archives[0]},
         };
         if (win9x) {
             expected.push_back(
                 {"copy", run.second == 1641 ? "restart needed: started" : "restart needed: not done"});
         } else {
             expected.push_back({"copy", "environment change announced"});
-            expected.push_back({"copy", "message, not shown: " + Utf8(Text(MSG_SUCCESS))});
+            expected.push_back({"copy", "message, not shown: " + bench::Utf8(Text(MSG_SUCCESS))});
         }
         expected.push_back({"copy", "exit code " + code});
         expected.push_back({"first", "the copy ended with exit code " + code});
