@@ -38,3 +38,25 @@ const char* ExitCodeMeaning(long code) {
         return "the copy ended abnormally";
     }
 }
+
+// The writer's codes, as its header lists them.
+const char* ZipResultMeaning(int result) {
+    switch (result) {
+    case 0:
+        return "done";
+    case 1:
+        return "a file could not be created or opened";
+    case 2:
+        return "out of memory";
+    case 3:
+        return "a write failed, the drive may be full";
+    case 7:
+        return "a file could not be read";
+    case 16:
+        return "the archive could not be repositioned";
+    case 18:
+        return "too large for the zip format";
+    default:
+        return "zip error";
+    }
+}

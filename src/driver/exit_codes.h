@@ -25,3 +25,5 @@ enum ExitCode {
 int UninstallOutcome(bool dataFolderKept, bool restartNeeded, bool restartStarted);
 // What a code means, for the log ("uninstalled, restart needed"); never null.
 const char* ExitCodeMeaning(long code);
+// What a result of the zip writer means, for the log; never null.
+const char* ZipResultMeaning(int result);

@@ -54,10 +54,10 @@ static bool ArchiveFolder(const char* dataFolder, const char* archiveName) {
         int added = ZipAddFolderTree(archive, dataFolder, ArchivePrefixLength(dataFolder));
         int closed = ZipCloseArchive(archive);
         if (added == ZIP_OK && closed == ZIP_OK) return true;
-        RunLogWrite("archive %s not completed: zip result %d adding the folder, %d closing", archiveName,
-                    added, closed);
+        RunLogWrite("archive %s not completed: adding the folder %d (%s), closing it %d (%s)", archiveName,
+                    added, ZipResultMeaning(added), closed, ZipResultMeaning(closed));
     } else {
-        RunLogWrite("archive %s not created: zip result %d", archiveName, created);
+        RunLogWrite("archive %s not created: %d (%s)", archiveName, created, ZipResultMeaning(created));
     }
     if (created == ZIP_OK || !existedBefore) DeleteFileA(archiveName);
     return false;

@@ -30,8 +30,6 @@ void Close(Process& process);
 int KillAll(const char* imageName);
 // True while some process with that image name runs.
 bool IsRunning(const char* imageName);
-// The ids of the processes of this prefix with that image name.
-std::vector<DWORD> ProcessIds(const char* imageName);
 
 // Path of the program under test inside the prefix: C:\kivo\uninstKIVO.exe.
 std::string ProgramPath();
@@ -51,9 +49,10 @@ struct Box {
 // (any caption when empty) and, when processId is not 0, that belongs to it.
 Box WaitBox(const std::string& caption, DWORD timeoutMs = 20000, DWORD processId = 0);
 // Waits like WaitExit while noting every top-level window that appears
-// meanwhile, in any process (a console's window belongs to its host), and
-// every console host that starts: "class \"title\" (process id)" each.
-// Windows that existed before the call are left out.
+// meanwhile, in any process (a console's window belongs to its host, and a
+// console without one, such as a hidden interpreter's, is no window):
+// "class \"title\" (process id)" each. Windows that existed before the call
+// are left out.
 long WaitExitWatchingWindows(Process& process, std::vector<std::string>& seen, DWORD timeoutMs = 120000);
 // Presses the button with this control id (IDOK, IDYES, IDNO, ...).
 bool Press(const Box& box, int controlId);

@@ -153,19 +153,10 @@ long WaitExitWatchingWindows(Process& process, std::vector<std::string>& seen, D
     WindowWatch watch = {{}, nullptr};
     EnumWindows(NoteNewWindow, reinterpret_cast<LPARAM>(&watch));
     watch.seen = &seen;
-    std::vector<DWORD> hosts = ProcessIds("conhost.exe");
     DWORD start = GetTickCount();
     for (;;) {
         bool ended = WaitForSingleObject(process.handle, 2) == WAIT_OBJECT_0;
         EnumWindows(NoteNewWindow, reinterpret_cast<LPARAM>(&watch));
-        for (DWORD host : ProcessIds("conhost.exe")) {
-            bool old = false;
-            for (DWORD known : hosts)
-                old = old || known == host;
-            if (old) continue;
-            hosts.push_back(host);
-            seen.push_back("console host (" + std::to_string(host) + ")");
-        }
         if (ended) return WaitExit(process, 0);
         if (GetTickCount() - start >= timeoutMs) return -999;
     }

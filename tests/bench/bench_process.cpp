@@ -32,33 +32,32 @@ void Close(Process& process) {
     process.handle = nullptr;
 }
 
-std::vector<DWORD> ProcessIds(const char* imageName) {
-    std::vector<DWORD> ids;
+static int ForEachProcess(const char* imageName, bool kill) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return ids;
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    int count = 0;
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        if (lstrcmpiA(entry.szExeFile, imageName) == 0) ids.push_back(entry.th32ProcessID);
-    }
-    CloseHandle(snapshot);
-    return ids;
-}
-
-int KillAll(const char* imageName) {
-    std::vector<DWORD> ids = ProcessIds(imageName);
-    for (DWORD id : ids) {
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        if (lstrcmpiA(entry.szExeFile, imageName) != 0) continue;
+        ++count;
+        if (!kill) continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
         if (process) {
             TerminateProcess(process, 1);
             WaitForSingleObject(process, 5000);
             CloseHandle(process);
         }
     }
-    return static_cast<int>(ids.size());
+    CloseHandle(snapshot);
+    return count;
+}
+
+int KillAll(const char* imageName) {
+    return ForEachProcess(imageName, true);
 }
 bool IsRunning(const char* imageName) {
-    return !ProcessIds(imageName).empty();
+    return ForEachProcess(imageName, false) > 0;
 }
 
 std::string ProgramPath() {

@@ -449,6 +449,32 @@ TEST_F(Refusals, MalformedArgument) {
     ExpectNothingRemoved();
 }
 
+// Quietly as well: the data stay, and the exit code and the log say so.
+TEST_F(Refusals, QuietRunKeepsTheFolderOfALockedDataFileAndSaysSo) {
+    std::string locked = std::string(INSTALL_FOLDER) + "\\Data\\clients.dat";
+    HANDLE file = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+    bench::Process first = bench::Start(
+        "\"C:\\Apps\\KIVO\\uninstKIVO.exe\" /S /norestart /log=C:\\logs\\kivo.txt", INSTALL_FOLDER);
+    std::vector<std::string> seen;
+    EXPECT_EQ(bench::WaitExitWatchingWindows(first, seen), 7);
+    bench::Close(first);
+    CloseHandle(file);
+    EXPECT_TRUE(seen.empty()) << Joined(seen);
+    ExpectProgramFiles(false);
+    ExpectDataFilesIntact();
+    EXPECT_TRUE(e2e::ArchivesAtRoot('C').empty()) << "the partial archive stayed";
+    ExpectLog(
+        "C:\\logs\\kivo.txt",
+        {{"copy", " not completed: adding the folder "},
+         {"copy", std::string("step Files: the data folder ") + INSTALL_FOLDER + " was kept"},
+         {"copy", "message, not shown: " + bench::Utf8(Text(MSG_CLEANING_REQUIRED)) + " " + INSTALL_FOLDER},
+         {"copy", "exit code 7"},
+         {"first", "uninstKIVO.exe.waiting is deleted once this program has ended"},
+         {"first", "exit code 7 (uninstalled, but the data folder was kept)"}});
+}
+
 TEST_F(Refusals, LockedDataFileKeepsTheFolder) {
     std::string locked = std::string(INSTALL_FOLDER) + "\\Data\\clients.dat";
     HANDLE file = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -493,18 +519,30 @@ TEST_F(Refusals, ArchiveCannotBeWritten) {
 
 // The data folder's drive fills up while the archive is written: the partial
 // archive goes, the data stays. Drive D: is a 1 MiB tmpfs (small-drive.sh).
-TEST(FullDrive, PartialArchiveIsDeletedAndDataKept) {
-    if (!bench::IsFolder("D:\\")) GTEST_SKIP() << "no small drive D: (mounting needs root)";
+class FullDrive : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!bench::IsFolder("D:\\")) GTEST_SKIP() << "no small drive D: (mounting needs root)";
+        unsigned state = 7;
+        for (int i = 0; i < 640 * 1024; ++i) {
+            state = state * 1664525u + 1013904223u;
+            incompressible += static_cast<char>(state >> 24);
+        }
+        ASSERT_TRUE(bench::MakeFolders(folder + "\\KIVO") && bench::MakeFolders(folder + "\\Data"));
+        ASSERT_TRUE(bench::WriteFileBytes(folder + "\\KIVO\\KIVO.EXE", "program"));
+        ASSERT_TRUE(bench::WriteFileBytes(folder + "\\Data\\measures.bin", incompressible));
+    }
+    void ExpectDataKept() {
+        EXPECT_FALSE(bench::Exists(folder + "\\KIVO\\KIVO.EXE"));
+        std::string bytes;
+        EXPECT_TRUE(bench::ReadFileBytes(folder + "\\Data\\measures.bin", bytes) && bytes == incompressible);
+        EXPECT_TRUE(e2e::ArchivesAtRoot('D').empty()) << "the partial archive stayed";
+    }
     const std::string folder = "D:\\Apps\\KIVO";
     std::string incompressible;
-    unsigned state = 7;
-    for (int i = 0; i < 640 * 1024; ++i) {
-        state = state * 1664525u + 1013904223u;
-        incompressible += static_cast<char>(state >> 24);
-    }
-    ASSERT_TRUE(bench::MakeFolders(folder + "\\KIVO") && bench::MakeFolders(folder + "\\Data"));
-    ASSERT_TRUE(bench::WriteFileBytes(folder + "\\KIVO\\KIVO.EXE", "program"));
-    ASSERT_TRUE(bench::WriteFileBytes(folder + "\\Data\\measures.bin", incompressible));
+};
+
+TEST_F(FullDrive, PartialArchiveIsDeletedAndDataKept) {
 
     std::string title = Text(MSG_TITLE);
     bench::Process stage = bench::Start(e2e::SecondStageCommand("\"//tmw// " + folder + "\""), "C:\\run");
@@ -512,11 +550,24 @@ TEST(FullDrive, PartialArchiveIsDeletedAndDataKept) {
     Answer(ExpectBox(title, Text(MSG_SUCCESS)), IDOK);
     EXPECT_EQ(bench::WaitExit(stage), 0);
     bench::Close(stage);
+    ExpectDataKept();
+}
 
-    EXPECT_FALSE(bench::Exists(folder + "\\KIVO\\KIVO.EXE"));
-    std::string bytes;
-    EXPECT_TRUE(bench::ReadFileBytes(folder + "\\Data\\measures.bin", bytes) && bytes == incompressible);
-    EXPECT_TRUE(e2e::ArchivesAtRoot('D').empty()) << "the partial archive stayed";
+// Quietly the same run ends with 7: uninstalled, but the data folder stayed.
+TEST_F(FullDrive, QuietRunSaysTheDataFolderStayed) {
+    bench::SetEnv("KIVO", (folder + "\\KIVO").c_str());
+    ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+    bench::Process first = bench::Start(bench::ProgramPath() + " /S /log=C:\\logs\\full.txt");
+    std::vector<std::string> seen;
+    EXPECT_EQ(bench::WaitExitWatchingWindows(first, seen), 7);
+    bench::Close(first);
+    EXPECT_TRUE(seen.empty()) << Joined(seen);
+    ExpectDataKept();
+    ExpectLog("C:\\logs\\full.txt", {{"copy", "archive D:\\savKIVO["},
+                                     {"copy", "(a write failed, the drive may be full)"},
+                                     {"copy", "step Files: the data folder " + folder + " was kept"},
+                                     {"copy", "exit code 7"},
+                                     {"first", "exit code 7 (uninstalled, but the data folder was kept)"}});
 }
 
 int main(int argc, char** argv) {
