@@ -22,7 +22,8 @@ bool IsRegularFileWithOneName(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file, &info)) return false;
     const DWORD refused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
-    return (info.dwFileAttributes & refused) == 0 && info.nNumberOfLinks == 1;
+    // Some file systems count no names at all; none is no other name either.
+    return (info.dwFileAttributes & refused) == 0 && info.nNumberOfLinks <= 1;
 }
 
 void WriteUtf8(const char* line) {
@@ -43,10 +44,13 @@ int RunLogOpen(const char* fullPath, bool create, const char* stage) {
     RunLogClose();
     // The reparse-point flag opens a link itself instead of what it points
     // to, so that the checks below see the link and nothing was written
-    // through it; OPEN_ALWAYS changes nothing in an existing file.
-    HANDLE file = CreateFileA(fullPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              create ? OPEN_ALWAYS : OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // through it; OPEN_ALWAYS changes nothing in an existing file. Windows 9x
+    // has no links and does not know the flag.
+    bool windows9x = (GetVersion() & 0x80000000u) != 0;
+    HANDLE file =
+        CreateFileA(fullPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    create ? OPEN_ALWAYS : OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | (windows9x ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
     if (!IsRegularFileWithOneName(file)) {
         CloseHandle(file);
