@@ -48,6 +48,12 @@ struct Box {
 // Waits up to timeoutMs for a visible box whose caption equals caption
 // (any caption when empty) and, when processId is not 0, that belongs to it.
 Box WaitBox(const std::string& caption, DWORD timeoutMs = 20000, DWORD processId = 0);
+// Waits like WaitExit while noting every top-level window that appears
+// meanwhile, in any process (a console's window belongs to its host, and a
+// console without one, such as a hidden interpreter's, is no window):
+// "class \"title\" (process id)" each. Windows that existed before the call
+// are left out.
+long WaitExitWatchingWindows(Process& process, std::vector<std::string>& seen, DWORD timeoutMs = 120000);
 // Presses the button with this control id (IDOK, IDYES, IDNO, ...).
 bool Press(const Box& box, int controlId);
 // Waits until the box's window is gone.
@@ -70,6 +76,7 @@ bool MakeFolders(const std::string& path);                    // every missing f
 void RemoveTree(const std::string& path);                     // clears read-only bits on the way
 std::vector<std::string> ListTree(const std::string& folder); // relative paths, files and folders, sorted
 std::string TempFolder();                                     // %TEMP% without trailing backslash
+std::string Utf8(const std::string& ansi);                    // ANSI code page text in UTF-8
 
 //--- shell notifications, as Explorer would receive them (Wine delivers them
 // only inside the process that sends them)

@@ -255,4 +255,14 @@ std::vector<ShellEvent> ShellEventsSeen() {
     return seen;
 }
 
+std::string Utf8(const std::string& ansi) {
+    std::wstring wide(ansi.size() + 1, L'\0');
+    int count = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    std::string utf8(4 * wide.size(), '\0');
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), count, &utf8[0], static_cast<int>(utf8.size()),
+                                    nullptr, nullptr);
+    utf8.resize(bytes > 0 ? bytes - 1 : 0);
+    return utf8;
+}
+
 } // namespace bench
