@@ -23,8 +23,13 @@ bool FolderRemoveOrGone(const char* path);
 
 //--- shortcuts
 extern bool comInitialized; // set by the first shortcut read, cleared by ReleaseCom
+// Every desktop, start menu, Quick Launch and pin folder of every profile
+// and of all users. 1 every qualifying shortcut went; 0 one stayed.
 int ShortcutsRemove(const char* installFolder);
 void ShortcutGetTarget(const char* shortcutPath, char* target); // target: 260 bytes
+// Asks the shell to unpin a pinned shortcut before its file is deleted:
+// ShellItemInvokeVerb, or a stand-in where the shell has no such verb.
+extern int (*shortcutUnpin)(const char* path, const char* verb);
 
 //--- file associations
 int AssociationRemove(const char* extension);

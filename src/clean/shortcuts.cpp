@@ -2,21 +2,27 @@
 #include "clean/file_tests.h"
 #include "clean/path_text.h"
 #include "clean/scoped_handles.h"
+#include "clean/shell_items.h"
+#include "clean/shell_notify.h"
+#include "clean/shortcut_places.h"
 
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <climits>
 #include <cstring>
 
 bool comInitialized = false;
+int (*shortcutUnpin)(const char* path, const char* verb) = ShellItemInvokeVerb;
 
 namespace {
 
 constexpr size_t ROOT_CAPACITY = 261;
 constexpr size_t NAME_CAPACITY = 100;
 constexpr char DEFAULT_ROOT[] = "c:\\Documents and Settings";
+constexpr int NEVER_REMOVED = INT_MAX;
 
-// State of one ShortcutsRemove call, shared by the levels of its walk.
+// State of one ShortcutsRemove call, shared by the levels of its walks.
 struct ShortcutWalk {
     char root[ROOT_CAPACITY]; // the folder being scanned; each level appends "\" and a name and cuts them off
     char desktopName[NAME_CAPACITY];   // last component of the desktop folder, as the shell names it
@@ -24,22 +30,11 @@ struct ShortcutWalk {
     const char* installFolder;         // null: a shortcut qualifies when its target is gone
     int depth;                         // of the folder being scanned; the root is 1
     int removalDepth;                  // only folders this deep or deeper are ever removed
+    int profileDepth;                  // below this depth only desktops and start menus are entered (0: all)
+    const char* unpinVerb;             // in a pin folder, the shell's verb that unpins its shortcuts
     int failed;                        // 1 once a qualifying shortcut could not be deleted
 };
 ShortcutWalk walk;
-
-bool SpecialFolderPath(int csidl, char* path) {
-    path[0] = '\0';
-    LPITEMIDLIST items = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || items == nullptr) return false;
-    const bool found = SHGetPathFromIDListA(items, path) != FALSE;
-    IMalloc* allocator = nullptr;
-    if (SUCCEEDED(SHGetMalloc(&allocator))) {
-        allocator->Free(items);
-        allocator->Release();
-    }
-    return found && path[0] != '\0';
-}
 
 // A name longer than the walk's name buffer keeps the default: no folder the
 // walk compares it with could match a cut name anyway.
@@ -58,12 +53,17 @@ bool AppendName(const char* name, size_t extra) {
 }
 
 // Clears the read-only bit, which would stop the removal; a folder that
-// stays gets it back, set.
+// stays gets it back, set. The start menu's own folders always stay.
 int RemoveGroup() {
+    const char* separator = std::strrchr(walk.root, '\\');
+    if (ShortcutFolderIsWindows(separator != nullptr ? separator + 1 : walk.root)) return 1;
     const DWORD attributes = GetFileAttributesA(walk.root);
     if (attributes != INVALID_FILE_ATTRIBUTES)
         SetFileAttributesA(walk.root, attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (FolderRemoveOrGone(walk.root)) return 0;
+    if (FolderRemoveOrGone(walk.root)) {
+        ShellNotifyFolderRemoved(walk.root);
+        return 0;
+    }
     if (attributes != INVALID_FILE_ATTRIBUTES)
         SetFileAttributesA(walk.root, attributes | FILE_ATTRIBUTE_READONLY);
     return 1;
@@ -89,7 +89,13 @@ int ScanShortcut(const WIN32_FIND_DATAA& entry) {
         SetFileAttributesA(walk.root, entry.dwFileAttributes & ~FILE_ATTRIBUTE_HIDDEN);
         return 1;
     }
-    if (FileDeleteOrGone(walk.root)) return 0;
+    // Unpinned by the shell, the taskbar forgets the icon at once; where the
+    // shell offers no way, deleting the pin's file is all there is.
+    if (walk.unpinVerb != nullptr) shortcutUnpin(walk.root, walk.unpinVerb);
+    if (FileDeleteOrGone(walk.root)) {
+        ShellNotifyFileDeleted(walk.root);
+        return 0;
+    }
     walk.failed = 1;
     return 1;
 }
@@ -102,13 +108,17 @@ int ScanEntry(const WIN32_FIND_DATAA& entry) {
     }
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return 0;
     // In a profile only the desktop and the start menu are searched.
-    if (walk.depth == 2 && std::strcmp(name, walk.desktopName) != 0 &&
+    if (walk.depth == walk.profileDepth && std::strcmp(name, walk.desktopName) != 0 &&
         std::strcmp(name, walk.startMenuName) != 0)
         return 0;
+    // A junction, symbolic link or mount point leads out of the folder being
+    // walked: it is never entered, and it stays.
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return 1;
     if (!AppendName(name, 4)) { // room for the sub-folder's "\*.*"
         walk.failed = 1;
         return 1;
     }
+    if (ShortcutPathIsPlace(walk.root)) return 1; // walked once, as a place of its own
     return ShortcutScanFolder();
 }
 
@@ -153,17 +163,16 @@ int ShortcutScanFolder() {
     return result;
 }
 
-} // namespace
-
-int ShortcutsRemove(const char* installFolder) {
+// The folder that holds the profiles, as Windows 2000 and XP lay them out
+// (on Windows 9x the folder that holds the desktop), and the names of the
+// desktop and start menu within a profile.
+void FindProfilesRoot(bool nt, char* root) {
     TextCopy(walk.desktopName, NAME_CAPACITY, "Bureau");
     TextCopy(walk.startMenuName, NAME_CAPACITY, "Menu D\xE9marrer");
-    const bool nt = (GetVersion() & 0x80000000u) == 0;
-
     char found[MAX_PATH];
-    if (SpecialFolderPath(CSIDL_STARTMENU, found)) TakeLastComponent(found, walk.startMenuName);
-    walk.root[0] = '\0';
-    if (SpecialFolderPath(CSIDL_DESKTOPDIRECTORY, found) && std::strchr(found, '\\') != nullptr) {
+    if (ShellFolderPath(CSIDL_STARTMENU, found)) TakeLastComponent(found, walk.startMenuName);
+    root[0] = '\0';
+    if (ShellFolderPath(CSIDL_DESKTOPDIRECTORY, found) && std::strchr(found, '\\') != nullptr) {
         TakeLastComponent(found, walk.desktopName); // found is now the user's profile folder
         if (nt) {
             // The folder of all profiles, so that every profile is searched.
@@ -173,16 +182,54 @@ int ShortcutsRemove(const char* installFolder) {
             else
                 found[0] = '\0';
         }
-        TextCopy(walk.root, ROOT_CAPACITY, found);
+        TextCopy(root, ROOT_CAPACITY, found);
     }
-    if (walk.root[0] == '\0') TextCopy(walk.root, ROOT_CAPACITY, DEFAULT_ROOT);
-    if (!FolderExists(walk.root)) return 1;
+    if (root[0] == '\0') TextCopy(root, ROOT_CAPACITY, DEFAULT_ROOT);
+}
 
+// Depth 1 is the profiles' folder, 2 a profile, 3 its desktop or start menu,
+// 4 their own sub-folders (Programs); groups lie below (one level higher on
+// Windows 9x, whose walk starts in the profile).
+void WalkProfiles(const char* root, bool nt) {
+    TextCopy(walk.root, ROOT_CAPACITY, root);
     walk.depth = 0;
-    walk.failed = 0;
     walk.removalDepth = nt ? 5 : 4;
-    walk.installFolder = installFolder != nullptr && installFolder[0] != '\0' ? installFolder : nullptr;
+    walk.profileDepth = 2;
+    walk.unpinVerb = nullptr;
     ShortcutScanFolder();
+}
+
+// Level 1 is the place, 2 its own sub-folders (Programs); groups lie below.
+// The shell keeps the folders of Quick Launch and the pins itself.
+void WalkPlace(const ShortcutPlace& place) {
+    TextCopy(walk.root, ROOT_CAPACITY, place.path);
+    walk.depth = 0;
+    const bool groups = place.kind == PLACE_DESKTOP || place.kind == PLACE_START_MENU;
+    walk.removalDepth = groups ? 3 : NEVER_REMOVED;
+    walk.profileDepth = 0;
+    walk.unpinVerb = place.kind == PLACE_TASKBAR_PINS ? "taskbarunpin"
+                     : place.kind == PLACE_START_PINS ? "startunpin"
+                                                      : nullptr;
+    ShortcutScanFolder();
+}
+
+} // namespace
+
+// Today's walk of the profiles' folder keeps the layouts of Windows 9x to XP;
+// the places add those of Vista and later and profiles stored elsewhere.
+// Each folder is walked once: the profile walk passes over the places.
+int ShortcutsRemove(const char* installFolder) {
+    const bool nt = (GetVersion() & 0x80000000u) == 0;
+    walk.installFolder = installFolder != nullptr && installFolder[0] != '\0' ? installFolder : nullptr;
+    walk.failed = 0;
+    char root[ROOT_CAPACITY];
+    FindProfilesRoot(nt, root);
+    if (!ShortcutPlacesCollect(walk.desktopName, walk.startMenuName)) walk.failed = 1;
+    char full[MAX_PATH];
+    if (PathFullLong(root, full) && FolderExists(full) && !ShortcutPathIsPlace(full)) WalkProfiles(full, nt);
+    for (int i = 0; i < ShortcutPlaceCount(); ++i)
+        WalkPlace(ShortcutPlaceAt(i));
+    ShortcutPlacesRelease();
     return walk.failed == 0 ? 1 : 0;
 }
 

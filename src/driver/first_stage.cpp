@@ -3,7 +3,9 @@
 #include "driver/driver_state.h"
 #include "driver/message_box.h"
 #include "driver/relaunch_argument.h"
+#include "driver/run_log.h"
 #include "driver/stages.h"
+#include "driver/unattended.h"
 #include "platform/registry.h"
 
 #include <windows.h>
@@ -59,6 +61,18 @@ bool LocateInstallation(char* argument, int argumentCapacity) {
            RelaunchArgumentCheck(argument, checked, sizeof checked) == RELAUNCH_OK;
 }
 
+// Only a Yes goes on: a box that could not be shown is no consent. A quiet
+// run was told to go on by whoever started it.
+bool Confirm(const char* question, const char* title) {
+    if (RunIsQuiet()) {
+        RunLogWrite("confirmation taken as given (quiet)");
+        return true;
+    }
+    bool yes = MessageBoxA(nullptr, question, title, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    RunLogWrite(yes ? "confirmed" : "declined at the confirmation");
+    return yes;
+}
+
 int RunFirstStage() {
     const char* title = CatalogueText(MSG_TITLE, languageCode);
     const char* confirm = CatalogueText(MSG_CONFIRM, languageCode);
@@ -68,7 +82,13 @@ int RunFirstStage() {
     if (!PathJoin(ownFolder, ownFileName, ownPath, sizeof ownPath)) return Refuse(MSG_NOT_INSTALLED, 1);
 
     char argument[ARGUMENT_CAPACITY];
-    if (!LocateInstallation(argument, sizeof argument)) return Refuse(MSG_NOT_INSTALLED, 1);
+    if (!LocateInstallation(argument, sizeof argument)) {
+        RunLogWrite("no installation folder: no KIVO.EXE through the KIVO variable, the uninstall key or "
+                    "beside the program, or the folder found is a drive, relative or too long");
+        return Refuse(MSG_NOT_INSTALLED, 1);
+    }
+    RunLogWrite("installation folder %s", installFolder);
+    if (UnattendedLogInFolder(installFolder)) return Refuse(MSG_MISUSE, EXIT_LOG_REFUSED);
     char commandLine[COMMAND_LINE_CAPACITY];
     if (!CopyCommandLineBuild(ownFileName, argument, commandLine, sizeof commandLine))
         return Refuse(MSG_NOT_INSTALLED, 1);
@@ -76,8 +96,7 @@ int RunFirstStage() {
     char question[ARGUMENT_CAPACITY];
     if (!TextFormat(question, sizeof question, "%s\r\r%s", installFolder, confirm))
         return Refuse(MSG_NOT_INSTALLED, 1);
-    // Only a Yes goes on: a box that could not be shown is no consent.
-    if (MessageBoxA(nullptr, question, title, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) return 0;
+    if (!Confirm(question, title)) return RunExitCode(0, EXIT_USER_DECLINED);
 
     CopyText(ownFolder, sizeof ownFolder, ownPath);
 
@@ -89,6 +108,7 @@ int RunFirstStage() {
         return Refuse(MSG_LAUNCH_ERROR, 3);
     if (FileCopy(ownFolder, tempCopyPath, 1) != 0) return Refuse(MSG_LAUNCH_ERROR, 3);
 
+    if (!UnattendedPrepareCopy(ownPath, tempFolder)) return Refuse(MSG_LAUNCH_ERROR, 3);
     ReleaseInstanceMutex();
     // The copy starts in the TEMP folder: started from Explorer, this stage's
     // current folder is the installation folder, which the copy must remove.
@@ -99,25 +119,30 @@ int RunFirstStage() {
                         &process))
         return Refuse(MSG_LAUNCH_ERROR, 3);
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    ExitProcess(0);
+    return FirstStageEnd(process.hProcess, tempCopyPath);
 }
 
 } // namespace
 
 int UninstallerMain(HINSTANCE instance, const char* argumentText) {
+    ArgumentKind kind = ArgumentKindOf(argumentText);
     instanceMutex = CreateMutexA(nullptr, TRUE, instanceMutexName);
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(instanceMutex);
         instanceMutex = nullptr;
-        return 0;
+        return AlreadyRunningExitCode(kind);
     }
     languageCode = ChooseLanguage();
-    if (IsFirstStageArgument(argumentText)) return RunFirstStage();
+    int refused = kind == ARGUMENT_SWITCHES   ? UnattendedFirstStageBegin(argumentText)
+                  : kind == ARGUMENT_RELAUNCH ? UnattendedCopyBegin()
+                                              : 0;
+    if (refused != 0) return UnattendedEnd(Refuse(MSG_MISUSE, refused));
+    if (kind != ARGUMENT_RELAUNCH) return UnattendedEnd(RunFirstStage());
 
     if (RelaunchArgumentCheck(argumentText, installFolder, sizeof installFolder) != RELAUNCH_OK)
-        return Refuse(MSG_MISUSE, 4);
-    return RunSecondStage(instance);
+        return UnattendedEnd(Refuse(MSG_MISUSE, 4));
+    RunLogWrite("copy started for the installation folder %s", installFolder);
+    return UnattendedEnd(RunSecondStage(instance));
 }
 
 int FindOwnPath(char* folderOut, char* fileNameOut) {

@@ -1,7 +1,9 @@
 #include "driver/message_box.h"
 
 #include "driver/catalogue.h"
+#include "driver/run_log.h"
 #include "driver/stages.h"
+#include "driver/unattended.h"
 
 HWND messageOwner = nullptr;
 
@@ -49,7 +51,11 @@ UINT IconStyle(int icon) {
 
 } // namespace
 
+// A quiet run shows nothing: the text goes to the log and the answer is that
+// of a box that could not be shown, which agrees to nothing.
 int ShowMessage(int buttons, int icon, int defaultAnswer, const char* text, const char* caption) {
+    RunLogWrite(RunIsQuiet() ? "message, not shown: %s" : "message: %s", text);
+    if (RunIsQuiet()) return 2;
     UINT style = MB_SETFOREGROUND | ButtonStyle(buttons, defaultAnswer) | IconStyle(icon);
     switch (MessageBoxA(messageOwner, text, caption, style)) {
     case IDOK:

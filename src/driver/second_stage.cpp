@@ -8,7 +8,9 @@
 #include "driver/delete_command.h"
 #include "driver/driver_state.h"
 #include "driver/message_box.h"
+#include "driver/run_log.h"
 #include "driver/stages.h"
+#include "driver/unattended.h"
 #include "platform/restart.h"
 
 #include <objbase.h>
@@ -32,7 +34,10 @@ void AnnounceEnvironmentChange() {
     ConsoleHighlight();
     ConsoleWrite(CatalogueText(MSG_WAIT_PLEASE, languageCode));
     // Programs that missed the news keep the old values until Windows restarts.
-    if (environmentBroadcast() == 0) restartNeeded = -1;
+    bool delivered = environmentBroadcast() != 0;
+    if (!delivered) restartNeeded = -1;
+    RunLogWrite(delivered ? "environment change announced"
+                          : "environment change not announced: restart needed");
     ConsoleSetForeground(0);
     ConsoleSetBackground(14);
     ConsoleSetColumn(0);
@@ -84,7 +89,7 @@ int DeleteOwnCopy() {
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    ExitProcess(0);
+    ExitProcess(CopyExitCode());
 }
 
 // Holds the application's mutex, owned, until the second stage ends.
@@ -95,13 +100,17 @@ struct MutexHolder {
     }
 };
 
+// /norestart never asks and never restarts; a quiet run restarts unasked.
 static void ReportResult(const char* title) {
-    if (restartNeeded == 0) {
+    if (restartNeeded == 0 || runSwitches.noRestart) {
         ShowMessage(0, 4, 0, CatalogueText(MSG_SUCCESS, languageCode), title);
         return;
     }
-    if (ShowMessage(3, 2, 1, CatalogueText(MSG_RESTART_QUESTION, languageCode), title) != 1) return;
-    if (RestartSystem(EWX_REBOOT) != 0) {
+    if (!RunIsQuiet() && ShowMessage(3, 2, 1, CatalogueText(MSG_RESTART_QUESTION, languageCode), title) != 1)
+        return;
+    RunLogWrite("restart requested");
+    restartStarted = RestartSystem(EWX_REBOOT) == 0;
+    if (!restartStarted) {
         ShowMessage(0, 3, 0, CatalogueText(MSG_RESTART_IMPOSSIBLE, languageCode), title);
     }
 }
@@ -110,8 +119,10 @@ int RunSecondStage(HINSTANCE instance) {
     const char* title = CatalogueText(MSG_TITLE, languageCode);
     lstrcpynA(windowCaption, title, CAPTION_CAPACITY);
 
-    ConsoleConfigure(60, 12, 12, 0, 14);
-    ConsoleOpen(instance, title, false);
+    if (!RunIsQuiet()) {
+        ConsoleConfigure(60, 12, 12, 0, 14);
+        ConsoleOpen(instance, title, false);
+    }
 
     // A mutex that could not be created at all is treated like a taken one:
     // without it we cannot know that the application is stopped.
@@ -119,14 +130,14 @@ int RunSecondStage(HINSTANCE instance) {
     if (application.handle == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
         ShowMessage(0, 1, 0, CatalogueText(MSG_APP_RUNNING, languageCode), title);
         ReleaseCom();
-        return 0;
+        return RunExitCode(0, EXIT_APPLICATION_RUNNING);
     }
 
     isNT = IsWindowsNT();
     if (isNT != 0 && IsAdministrator() == 0) {
         ShowMessage(0, 1, 0, CatalogueText(MSG_MUST_BE_ADMIN, languageCode), title);
         ReleaseCom();
-        return 0;
+        return RunExitCode(0, EXIT_NOT_ADMINISTRATOR);
     }
 
     RunUninstallSequence(installFolder, installFolder, 1);
@@ -134,5 +145,7 @@ int RunSecondStage(HINSTANCE instance) {
     ReportResult(title);
 
     ReleaseCom();
-    return DeleteOwnCopy();
+    int deletion = DeleteOwnCopy(); // returns only when the deletion could not start
+    RunLogWrite("the copy's own file could not be handed over for deletion and stays");
+    return RunExitCode(deletion, CopyOutcome());
 }

@@ -1,12 +1,15 @@
 // The uninstall sequence of the second stage: six labelled steps, each with
 // its label blinking on the busy indicator's worker while the main thread works.
 #include "clean/clean.h"
+#include "clean/shell_notify.h"
 #include "console/console.h"
 #include "driver/archive_name.h"
 #include "driver/catalogue.h"
 #include "driver/driver_state.h"
 #include "driver/message_box.h"
+#include "driver/run_log.h"
 #include "driver/stages.h"
+#include "driver/unattended.h"
 #include "platform/registry.h"
 #include "zip/zip.h"
 
@@ -17,7 +20,9 @@ static const int BUSY_SLOT = 1;
 
 // The label is set before the flag and the worker start, and stays unchanged
 // until the worker has ended, so the worker never sees a half-changed step.
+// A quiet run has no console, hence no indicator.
 static void StepBegin(const char* label) {
+    if (RunIsQuiet()) return;
     busyLabel = label;
     busyFlag = 1;
     ThreadStart(BUSY_SLOT);
@@ -26,6 +31,7 @@ static void StepBegin(const char* label) {
 // Waits until the worker has drawn the label in its final colours and ended;
 // only then may the main thread touch the console again.
 static void StepEnd() {
+    if (RunIsQuiet()) return;
     busyFlag = 0;
     ThreadWait(BUSY_SLOT);
 }
@@ -49,6 +55,10 @@ static bool ArchiveFolder(const char* dataFolder, const char* archiveName) {
         int added = ZipAddFolderTree(archive, dataFolder, ArchivePrefixLength(dataFolder));
         int closed = ZipCloseArchive(archive);
         if (added == ZIP_OK && closed == ZIP_OK) return true;
+        RunLogWrite("archive %s not completed: adding the folder %d (%s), closing it %d (%s)", archiveName,
+                    added, ZipResultMeaning(added), closed, ZipResultMeaning(closed));
+    } else {
+        RunLogWrite("archive %s not created: %d (%s)", archiveName, created, ZipResultMeaning(created));
     }
     if (created == ZIP_OK || !existedBefore) DeleteFileA(archiveName);
     return false;
@@ -88,33 +98,41 @@ void RunUninstallSequence(const char* shortcutFolder, const char* dataFolder, in
     const char* labelEnded = CatalogueText(MSG_LABEL_ENDED, languageCode);
 
     // Nothing has been removed yet, so ending here loses nothing.
-    if (ThreadCreate(BUSY_SLOT, BusyIndicatorRoutine, nullptr) != 0) {
+    if (!RunIsQuiet() && ThreadCreate(BUSY_SLOT, BusyIndicatorRoutine, nullptr) != 0) {
         MessageBeep(MB_ICONEXCLAMATION);
         ReleaseCom();
-        ExitProcess(0);
+        RunLogWrite("the busy indicator could not be set up; nothing was removed");
+        ExitProcess(UnattendedEnd(RunExitCode(0, EXIT_LAUNCH_ERROR)));
     }
 
     StepBegin(labelShortcuts);
-    ShortcutsRemove(shortcutFolder);
+    int shortcuts = ShortcutsRemove(shortcutFolder);
     StepEnd();
+    RunLogWrite("step Shortcuts: %s", shortcuts == 1 ? "done" : "some shortcuts could not be removed");
 
     StepBegin(labelAssociations);
-    AssociationRemove(".KVO");
-    AssociationRemove(".GKV");
+    int kvo = AssociationRemove(".KVO");
+    int gkv = AssociationRemove(".GKV");
+    ShellNotifyAssociationsChanged();
     StepEnd();
+    RunLogWrite("step Associations: .KVO result %d, .GKV result %d (0 removed or absent)", kvo, gkv);
 
     StepBegin(labelVariables);
     EnvironmentRemoveVariables();
     StepEnd();
+    RunLogWrite("step Variables: done%s", restartNeeded != 0 ? ", a restart is needed" : "");
 
     StepBegin(labelRegistry);
     DeleteRegistryEntries(removeUserSettings);
     StepEnd();
+    RunLogWrite("step Registry: done");
 
     char message[RESULT_MESSAGE_CAPACITY];
     StepBegin(labelFiles);
     CleanFiles(dataFolder, message);
+    ShellNotifyInstallFolder(dataFolder);
     StepEnd();
+    RunLogFilesStep(dataFolder);
 
     ShowMessage(0, 4, 0, message, windowCaption);
     ConsoleNewLine();

@@ -48,6 +48,12 @@ struct Box {
 // Waits up to timeoutMs for a visible box whose caption equals caption
 // (any caption when empty) and, when processId is not 0, that belongs to it.
 Box WaitBox(const std::string& caption, DWORD timeoutMs = 20000, DWORD processId = 0);
+// Waits like WaitExit while noting every top-level window that appears
+// meanwhile, in any process (a console's window belongs to its host, and a
+// console without one, such as a hidden interpreter's, is no window):
+// "class \"title\" (process id)" each. Windows that existed before the call
+// are left out.
+long WaitExitWatchingWindows(Process& process, std::vector<std::string>& seen, DWORD timeoutMs = 120000);
 // Presses the button with this control id (IDOK, IDYES, IDNO, ...).
 bool Press(const Box& box, int controlId);
 // Waits until the box's window is gone.
@@ -73,10 +79,21 @@ bool MakeFolders(const std::string& path); // every missing folder of the path
 void RemoveTree(const std::string& path);
 // Relative paths, files and folders (a link as a folder, not entered), sorted.
 std::vector<std::string> ListTree(const std::string& folder);
-std::string TempFolder(); // %TEMP% without trailing backslash
+std::string TempFolder();                  // %TEMP% without trailing backslash
+std::string Utf8(const std::string& ansi); // ANSI code page text in UTF-8
 // Wine sees through a Linux-side link: deleting the link deletes what it
 // leads to when that is a file or an empty folder, and fails otherwise.
 bool UnderWine();
+
+//--- shell notifications, as Explorer would receive them (Wine delivers them
+// only inside the process that sends them)
+struct ShellEvent {
+    LONG event; // SHCNE_*
+    std::string path;
+};
+// Listens for every event from now on, on a thread of its own.
+bool ListenToShell();
+std::vector<ShellEvent> ShellEventsSeen(); // since ListenToShell, then stops listening
 
 //--- registry
 bool RegSetString(HKEY root, const std::string& key, const char* name, const std::string& value,

@@ -123,3 +123,43 @@ bool AnswerOwnBox(LPTHREAD_START_ROUTINE routine, void* parameter, const std::st
 }
 
 } // namespace bench
+
+namespace bench {
+
+namespace {
+
+struct WindowWatch {
+    std::vector<HWND> known;
+    std::vector<std::string>* seen;
+};
+
+BOOL CALLBACK NoteNewWindow(HWND window, LPARAM parameter) {
+    WindowWatch* watch = reinterpret_cast<WindowWatch*>(parameter);
+    for (HWND known : watch->known)
+        if (known == window) return TRUE;
+    watch->known.push_back(window);
+    if (watch->seen == nullptr) return TRUE;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    watch->seen->push_back(ClassName(window) + " \"" + WindowText(window) + "\" (" + std::to_string(owner) +
+                           ")");
+    return TRUE;
+}
+
+} // namespace
+
+long WaitExitWatchingWindows(Process& process, std::vector<std::string>& seen, DWORD timeoutMs) {
+    if (!process.handle) return -999;
+    WindowWatch watch = {{}, nullptr};
+    EnumWindows(NoteNewWindow, reinterpret_cast<LPARAM>(&watch));
+    watch.seen = &seen;
+    DWORD start = GetTickCount();
+    for (;;) {
+        bool ended = WaitForSingleObject(process.handle, 2) == WAIT_OBJECT_0;
+        EnumWindows(NoteNewWindow, reinterpret_cast<LPARAM>(&watch));
+        if (ended) return WaitExit(process, 0);
+        if (GetTickCount() - start >= timeoutMs) return -999;
+    }
+}
+
+} // namespace bench

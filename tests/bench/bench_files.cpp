@@ -1,5 +1,7 @@
 #include "bench/bench.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
 
 namespace bench {
@@ -200,6 +202,90 @@ static bool DeleteKeyBelow(HKEY parent, const char* name) {
 
 void RegDeleteTree(HKEY root, const std::string& key) {
     DeleteKeyBelow(root, key.c_str());
+}
+
+namespace {
+
+constexpr UINT SHELL_EVENT_MESSAGE = WM_APP + 1;
+HANDLE shellListener = nullptr; // the listening thread
+DWORD shellListenerId = 0;
+HANDLE shellListening = nullptr; // set once the thread listens (or failed to)
+bool shellRegistered = false;
+std::vector<ShellEvent> shellEvents; // the thread's until it has ended
+
+LRESULT CALLBACK ShellListenerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != SHELL_EVENT_MESSAGE) return DefWindowProcA(window, message, wParam, lParam);
+    PIDLIST_ABSOLUTE* items = nullptr;
+    LONG event = 0;
+    HANDLE lock = SHChangeNotification_Lock(reinterpret_cast<HANDLE>(wParam), static_cast<DWORD>(lParam),
+                                            &items, &event);
+    if (lock == nullptr) return 0;
+    char path[MAX_PATH] = "";
+    if (items != nullptr && items[0] != nullptr) SHGetPathFromIDListA(items[0], path);
+    shellEvents.push_back({event, path});
+    SHChangeNotification_Unlock(lock);
+    return 0;
+}
+
+DWORD WINAPI ShellListenerThread(void*) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = ShellListenerProcedure;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "KivoShellListener";
+    RegisterClassA(&windowClass); // fails harmlessly when already registered
+    HWND window = CreateWindowA(windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
+    LPITEMIDLIST desktop = nullptr;
+    ULONG registration = 0;
+    if (window != nullptr && SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &desktop))) {
+        SHChangeNotifyEntry everything = {desktop, TRUE};
+        registration =
+            SHChangeNotifyRegister(window, SHCNRF_ShellLevel | SHCNRF_InterruptLevel | SHCNRF_NewDelivery,
+                                   SHCNE_ALLEVENTS, SHELL_EVENT_MESSAGE, 1, &everything);
+        CoTaskMemFree(desktop);
+    }
+    shellRegistered = registration != 0;
+    SetEvent(shellListening);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0)
+        DispatchMessageA(&message);
+    if (registration != 0) SHChangeNotifyDeregister(registration);
+    if (window != nullptr) DestroyWindow(window);
+    return 0;
+}
+
+} // namespace
+
+bool ListenToShell() {
+    shellEvents.clear();
+    shellListening = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    shellListener = CreateThread(nullptr, 0, ShellListenerThread, nullptr, 0, &shellListenerId);
+    if (shellListener == nullptr) return false;
+    WaitForSingleObject(shellListening, INFINITE);
+    return shellRegistered;
+}
+
+std::vector<ShellEvent> ShellEventsSeen() {
+    std::vector<ShellEvent> seen;
+    if (shellListener == nullptr) return seen;
+    Sleep(300); // what is still on its way
+    PostThreadMessageA(shellListenerId, WM_QUIT, 0, 0);
+    WaitForSingleObject(shellListener, INFINITE);
+    CloseHandle(shellListener);
+    CloseHandle(shellListening);
+    shellListener = nullptr;
+    seen.swap(shellEvents);
+    return seen;
+}
+
+std::string Utf8(const std::string& ansi) {
+    std::wstring wide(ansi.size() + 1, L'\0');
+    int count = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    std::string utf8(4 * wide.size(), '\0');
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), count, &utf8[0], static_cast<int>(utf8.size()),
+                                    nullptr, nullptr);
+    utf8.resize(bytes > 0 ? bytes - 1 : 0);
+    return utf8;
 }
 
 } // namespace bench

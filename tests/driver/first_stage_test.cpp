@@ -92,7 +92,10 @@ class FirstStage : public ::testing::Test {
         bench::KillAll("uninstKIVO.exe");
         bench::KillAll("unins KIVO.exe");
         bench::SetEnv("KIVO", nullptr);
+        bench::SetEnv("KIVO_UNATTENDED", nullptr);
         bench::SetEnv("TEMP", savedTemp.c_str());
+        bench::RemoveTree("C:\\logs");
+        DeleteFileA((bench::TempFolder() + "\\uninstKIVO.exe.waiting").c_str());
         bench::RegDeleteTree(HKEY_LOCAL_MACHINE, uninstallKey);
         bench::RemoveTree("C:\\Apps");
         DeleteFileA("C:\\KIVO\\KIVO.EXE"); // C:\KIVO is also C:\kivo, the bench's own folder
@@ -117,6 +120,31 @@ class FirstStage : public ::testing::Test {
         long code = bench::WaitExit(process, 20000);
         bench::Close(process);
         return code;
+    }
+
+    // Runs the command line to its end, during which no window may appear.
+    static long RunQuietly(const std::string& commandLine, const std::string& currentFolder = "") {
+        bench::Process process = bench::Start(commandLine, currentFolder);
+        std::vector<std::string> seen;
+        long code = bench::WaitExitWatchingWindows(process, seen, 30000);
+        bench::Close(process);
+        EXPECT_TRUE(seen.empty()) << commandLine << " showed " << seen.size() << " windows, first "
+                                  << (seen.empty() ? "" : seen[0]);
+        return code;
+    }
+
+    // The log holds each text: ANSI here, UTF-8 there.
+    static void ExpectLogHolds(const std::string& path, const std::vector<std::string>& texts) {
+        std::string log;
+        EXPECT_TRUE(bench::ReadFileBytes(path, log)) << path;
+        for (const std::string& text : texts)
+            EXPECT_NE(log.find(bench::Utf8(text)), std::string::npos) << text << " is not in:\n" << log;
+    }
+    // A box's text as one log line: its line breaks become blanks.
+    static std::string Flat(std::string text) {
+        for (char& c : text)
+            if (c == '\r') c = ' ';
+        return text;
     }
 
     static std::string Program() { return Quoted(bench::ProgramPath()); }
@@ -244,6 +272,7 @@ TEST_F(FirstStage, MalformedRelaunchArgumentsAreMisuse) {
 // relaunch argument. The test holds the main application's mutex, so the
 // copy stops at its AppRunning box and can be examined.
 TEST_F(FirstStage, YesStartsTheCopyInTempWithTheRelaunchArgument) {
+    bench::SetEnv("KIVO_UNATTENDED", "10|"); // inherited, it must not make the copy quiet
     HANDLE application = CreateMutexA(nullptr, TRUE, "_DAziv___Instance_");
     std::string programName = "unins KIVO.exe"; // a blank in the name must not split the argument
     std::string program = std::string(installRoot) + "\\" + programName;
@@ -286,5 +315,130 @@ TEST_F(FirstStage, AnyCharacterAfterTheMarkerIsAccepted) {
     bench::Press(box, IDOK);
     EXPECT_EQ(bench::WaitExit(process, 20000), 0);
     bench::Close(process);
+    CloseHandle(application);
+}
+
+// With switches the exit code tells what happened, quiet runs show nothing,
+// and the log says why.
+TEST_F(FirstStage, QuietRefusalsShowNothingAndEndWithTheirCodes) {
+    ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+    EXPECT_EQ(RunQuietly(Program() + " /S /log=C:\\logs\\none.txt"), 1);
+    ExpectLogHolds("C:\\logs\\none.txt",
+                   {"first uninstKIVO started with: /S /log=C:\\logs\\none.txt",
+                    "first no installation folder", "first message, not shown: " + Text(MSG_NOT_INSTALLED),
+                    "first exit code 1 (not installed)"});
+    bench::SetEnv("KIVO", "C:\\Apps\\KIVO\\KIVO");
+    bench::SetEnv("TEMP", nullptr);
+    EXPECT_EQ(RunQuietly(Program() + " /quiet"), 2);
+    bench::SetEnv("TEMP", "Q:\\nowhere");
+    EXPECT_EQ(RunQuietly(Program() + " /s /norestart"), 3);
+    bench::SetEnv("TEMP", savedTemp.c_str());
+
+    // The copy refuses. The program started from the installation folder
+    // waited outside it and is back in it, as nothing was uninstalled.
+    HANDLE application = CreateMutexA(nullptr, TRUE, "_DAziv___Instance_");
+    std::string inside = std::string(installRoot) + "\\uninstKIVO.exe";
+    ASSERT_TRUE(CopyFileA(bench::ProgramPath().c_str(), inside.c_str(), FALSE));
+    EXPECT_EQ(RunQuietly(Quoted(inside) + " /S /LOG=C:\\logs\\app.txt"), 6);
+    CloseHandle(application);
+    ExpectLogHolds(
+        "C:\\logs\\app.txt",
+        {"first this program's file moved to ", "copy  message, not shown: " + Flat(Text(MSG_APP_RUNNING)),
+         "copy  exit code 6 (DAZIV.EXE is running)", "first the copy ended with exit code 6",
+         "first this program's file is back in " + inside, "first exit code 6 (DAZIV.EXE is running)"});
+    EXPECT_TRUE(bench::Exists(inside));
+    EXPECT_FALSE(bench::Exists(bench::TempFolder() + "\\uninstKIVO.exe.waiting"));
+    EXPECT_TRUE(bench::Exists(std::string(installRoot) + "\\KIVO\\KIVO.EXE"));
+
+    // Another instance runs: this one ends at once and leaves the log alone.
+    HANDLE instance = CreateMutexA(nullptr, TRUE, "_uninstKIVO___Instance_");
+    EXPECT_EQ(RunQuietly(Program() + " /S"), 1618);
+    EXPECT_EQ(RunQuietly(Program() + " /log=C:\\logs\\app.txt"), 1618);
+    CloseHandle(instance);
+    ExpectLogHolds("C:\\logs\\app.txt", {"first exit code 6 (DAZIV.EXE is running)\r\n"});
+}
+
+TEST_F(FirstStage, MalformedSwitchesAreMisuseQuietlyWhenAskedTo) {
+    for (const char* switches : {"/x /quiet", "/log /S", "/S stray"})
+        EXPECT_EQ(RunQuietly(Program() + " " + switches), 4) << switches;
+    // The watch sees the Misuse box of a run without /S.
+    bench::Process process = bench::Start(Program() + " /x");
+    std::vector<std::string> seen;
+    EXPECT_EQ(bench::WaitExitWatchingWindows(process, seen, 5000), -999);
+    EXPECT_FALSE(seen.empty());
+    bench::Box box = bench::WaitBox("uninstKIVO", 20000, process.id);
+    ASSERT_TRUE(box.found());
+    EXPECT_EQ(box.text, Text(MSG_MISUSE));
+    bench::Press(box, IDOK);
+    EXPECT_EQ(bench::WaitExit(process, 20000), 4);
+    bench::Close(process);
+    EXPECT_EQ(Answer(Program() + " /NoRestart /norestart", "uninstKIVO", Text(MSG_MISUSE), IDOK), 4);
+}
+
+// Without /S the user is still asked; a No is 1602.
+TEST_F(FirstStage, SwitchesWithoutQuietStillAsk) {
+    bench::SetEnv("KIVO", "C:\\Apps\\KIVO\\KIVO");
+    ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+    EXPECT_EQ(
+        Answer(Program() + " /log=C:\\logs\\kivo.txt", Text(MSG_TITLE), Confirmation(installRoot), IDNO),
+        1602);
+    ExpectLogHolds("C:\\logs\\kivo.txt", {"first declined at the confirmation", "first exit code 1602"});
+    EXPECT_EQ(Answer(Program() + " /norestart", Text(MSG_TITLE), Confirmation(installRoot), IDNO), 1602);
+    EXPECT_FALSE(bench::Exists(bench::TempFolder() + "\\uninstKIVO.exe"));
+}
+
+// The log is never written through a link, into anything but a regular file
+// or inside the installation; such a run ends with 8 before anything is
+// done. An existing log keeps what it held; a relative path is taken from
+// the current folder.
+TEST_F(FirstStage, TheLogIsARegularFileOfItsOwnOutsideTheInstallation) {
+    bench::SetEnv("KIVO", "C:\\Apps\\KIVO\\KIVO");
+    HANDLE application = CreateMutexA(nullptr, TRUE, "_DAziv___Instance_"); // a run that goes on stops there
+    ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+    ASSERT_TRUE(bench::WriteFileBytes("C:\\logs\\target.txt", "kept"));
+    ASSERT_TRUE(CreateHardLinkA("C:\\logs\\hard.txt", "C:\\logs\\target.txt", nullptr));
+    std::vector<std::string> refused = {
+        "C:\\logs",           "C:\\missing\\kivo.txt",        "NUL", "C:\\logs\\k.txt:stream",
+        "C:\\logs\\hard.txt", "C:\\Apps\\KIVO\\uninstall.log"};
+    using SymbolicLink = BOOLEAN(WINAPI*)(const char*, const char*, DWORD);
+    SymbolicLink makeLink = reinterpret_cast<SymbolicLink>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
+    // Wine 8 only pretends to make symbolic links.
+    if (makeLink != nullptr && makeLink("C:\\logs\\link.txt", "C:\\logs\\target.txt", 0) &&
+        GetFileAttributesA("C:\\logs\\link.txt") != INVALID_FILE_ATTRIBUTES &&
+        (GetFileAttributesA("C:\\logs\\link.txt") & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        refused.push_back("C:\\logs\\link.txt");
+    for (const std::string& path : refused)
+        EXPECT_EQ(RunQuietly(Program() + " /S /log=" + path), 8) << path;
+    std::string bytes;
+    EXPECT_TRUE(bench::ReadFileBytes("C:\\logs\\target.txt", bytes) && bytes == "kept");
+    EXPECT_FALSE(bench::Exists(bench::TempFolder() + "\\uninstKIVO.exe")) << "something was done";
+    ExpectLogHolds("C:\\Apps\\KIVO\\uninstall.log", {"the log lies in the installation folder"});
+    EXPECT_EQ(Answer(Program() + " /log=C:\\logs", "uninstKIVO", Text(MSG_MISUSE), IDOK), 8);
+
+    ASSERT_TRUE(bench::WriteFileBytes("C:\\logs\\kivo.txt", "an earlier run\r\n"));
+    EXPECT_EQ(RunQuietly(Program() + " /S /log kivo.txt", "C:\\logs"), 6);
+    ExpectLogHolds(
+        "C:\\logs\\kivo.txt",
+        {"an earlier run\r\n20", "first uninstKIVO started with: /S /log kivo.txt", "first exit code 6"});
+    CloseHandle(application);
+}
+
+// The copy takes its switches from the variable only in their exact form.
+TEST_F(FirstStage, TheCopyTakesItsSwitchesOnlyInTheirExactForm) {
+    HANDLE application = CreateMutexA(nullptr, TRUE, "_DAziv___Instance_");
+    std::string copy = Program() + " \"//tmw// C:\\Apps\\KIVO\"";
+    bench::SetEnv("KIVO_UNATTENDED", "10|");
+    EXPECT_EQ(RunQuietly(copy), 6);
+    HANDLE instance = CreateMutexA(nullptr, TRUE, "_uninstKIVO___Instance_");
+    EXPECT_EQ(RunQuietly(copy), 1618);
+    CloseHandle(instance);
+    for (const char* value : {"1", "10|relative.txt", "x0|"}) {
+        bench::SetEnv("KIVO_UNATTENDED", value);
+        EXPECT_EQ(Answer(copy, "uninstKIVO", Text(MSG_MISUSE), IDOK), 4) << value;
+    }
+    // The copy adds to the first stage's log and never creates one.
+    bench::SetEnv("KIVO_UNATTENDED", "10|C:\\missing\\kivo.txt");
+    EXPECT_EQ(RunQuietly(copy), 8);
     CloseHandle(application);
 }

@@ -7,6 +7,7 @@
 #include "driver/stages.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
@@ -72,7 +73,8 @@ class Sequence : public ::testing::Test {
 
 // The archive takes the drive letter as the folder writes it; the program
 // files are gone before the rest is packed; the user's settings stay when
-// the caller keeps them, while the uninstall key goes in any case.
+// the caller keeps them, while the uninstall key goes in any case. Explorer
+// hears of the associations and of the folder.
 TEST_F(Sequence, ArchivesTheRestAndKeepsUserSettingsWhenAsked) {
     for (const char* folder : {"KIVO", "DOC", "ZAVURE", "Data"})
         ASSERT_TRUE(bench::MakeFolders(std::string("C:\\Seq\\KIVO\\") + folder));
@@ -81,7 +83,13 @@ TEST_F(Sequence, ArchivesTheRestAndKeepsUserSettingsWhenAsked) {
     ASSERT_TRUE(bench::WriteFileBytes("C:\\Seq\\KIVO\\Data\\clients.dat", "data"));
     ASSERT_TRUE(bench::RegSetDword(HKEY_CURRENT_USER, "Software\\TMW\\KIVO", "v", 1));
 
+    ASSERT_TRUE(bench::ListenToShell());
     std::string text = Run("c:\\Seq\\KIVO", 0);
+    std::vector<std::string> heard;
+    for (const bench::ShellEvent& event : bench::ShellEventsSeen())
+        heard.push_back(std::to_string(event.event) + " " + event.path);
+    EXPECT_EQ(heard, (std::vector<std::string>{std::to_string(SHCNE_ASSOCCHANGED) + " ",
+                                               std::to_string(SHCNE_RMDIR) + " C:\\Seq\\KIVO"}));
     std::vector<std::string> archives = ArchivesAtRoot();
     ASSERT_EQ(archives.size(), 1u);
     std::string name = archives[0].substr(3);

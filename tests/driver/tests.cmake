@@ -1,7 +1,8 @@
 # Tests of this subsystem (see kivo_add_test in ../CMakeLists.txt).
 kivo_add_test(NAME driver_argument_test SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/relaunch_argument_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/catalogue_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/catalogue_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/switches_test.cpp)
 kivo_add_test(NAME driver_stage_texts_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/stage_texts_test.cpp)
 kivo_add_test(NAME driver_second_stage_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/second_stage_test.cpp)
 kivo_add_test(NAME driver_second_stage_test_win98 TARGET driver_second_stage_test ENV KIVO_WINVER=win98

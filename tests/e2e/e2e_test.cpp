@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 
 using e2e::INSTALL_FOLDER;
 
@@ -168,6 +169,88 @@ HANDLE OpenProcessOf(const bench::Box& box) {
     return box.found() ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, box.processId) : nullptr;
 }
 
+// The log's lines: each has the time, the stage that wrote it and a text.
+// Every expected line, a stage and a part of its text, must come in this
+// order; other lines may come between them.
+void ExpectLog(const std::string& path, const std::vector<std::pair<std::string, std::string>>& expected) {
+    std::string log;
+    ASSERT_TRUE(bench::ReadFileBytes(path, log)) << path;
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(log.substr(start, end - start));
+    EXPECT_EQ(log.size(), log.rfind("\r\n") + 2) << "the last line is unfinished";
+    const std::regex line("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (first|copy ) [^\\r\\n]+");
+    for (const std::string& text : lines)
+        EXPECT_TRUE(std::regex_match(text, line)) << text;
+    size_t at = 0;
+    for (const auto& wanted : expected) {
+        std::string stage = wanted.first + std::string(6 - wanted.first.size(), ' ');
+        while (at < lines.size() && (lines[at].compare(24, 6, stage) != 0 ||
+                                     lines[at].find(wanted.second, 30) == std::string::npos))
+            ++at;
+        EXPECT_LT(at, lines.size()) << "no line \"" << wanted.second << "\" by " << wanted.first
+                                    << " in the right place of:\n"
+                                    << log;
+        if (at == lines.size()) return;
+    }
+}
+
+std::string Joined(const std::vector<std::string>& texts) {
+    std::string joined;
+    for (const std::string& text : texts)
+        joined += text + "\n";
+    return joined;
+}
+
+// What a whole uninstall removed and kept, archives being those at C:\.
+void ExpectUninstalled(bool win9x, const std::vector<std::string>& archives) {
+    // Archive: one file named after the data folder's drive and the time.
+    ASSERT_EQ(archives.size(), 1u);
+    EXPECT_EQ(archives[0].compare(0, 11, "C:\\savKIVO["), 0) << archives[0];
+    EXPECT_EQ(archives[0].size(), std::strlen("C:\\savKIVO[2013-06-24](14.05.09).zip"));
+
+    // Shortcuts, on both families: every one of ours wherever it was (desktops,
+    // start menus, Quick Launch, pins), and the groups they emptied; nothing
+    // else, not the start menus' own folders.
+    for (const std::string& link : e2e::ProductShortcuts())
+        EXPECT_FALSE(bench::Exists(link)) << link;
+    for (const std::string& group : e2e::ProductGroups())
+        EXPECT_FALSE(bench::Exists(group)) << "an emptied program group: " << group;
+    for (const std::string& folder : e2e::WindowsFolders())
+        EXPECT_TRUE(bench::IsFolder(folder)) << "the start menu's own folder went: " << folder;
+    for (const std::string& link : e2e::ForeignShortcuts())
+        EXPECT_TRUE(bench::Exists(link)) << link;
+    for (const std::string& link : e2e::ShortcutsInto(INSTALL_FOLDER))
+        ADD_FAILURE() << "a shortcut to KIVO stayed: " << link;
+
+    // Associations, keys and neighbours.
+    for (const char* key : {".KVO", "KIVO.Document", ".GKV", "KIVO.Graph"}) {
+        EXPECT_FALSE(bench::RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    }
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_CLASSES_ROOT, ".kvx"));
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_CLASSES_ROOT, "Other.Document\\shell\\open\\command"));
+    EXPECT_FALSE(bench::RegKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_LOCAL_MACHINE,
+                                    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"));
+    EXPECT_FALSE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW"));
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\Other Vendor"));
+    EXPECT_TRUE(bench::Exists("C:\\Apps\\Other\\other.exe"));
+    EXPECT_TRUE(bench::Exists("C:\\Apps\\KIVO2\\k2.exe"));
+
+    // Variables: the registry on the NT family, autoexec.bat on Windows 9x.
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        const char* key = root == HKEY_CURRENT_USER ? "Environment" : MACHINE_ENVIRONMENT;
+        EXPECT_EQ(bench::RegValueExists(root, key, "KIVO"), win9x);
+        EXPECT_EQ(bench::RegValueExists(root, key, "REVERIRA"), win9x);
+        EXPECT_TRUE(bench::RegValueExists(root, key, "KIVO_OTHER"));
+    }
+    if (win9x) {
+        std::string autoexec;
+        EXPECT_TRUE(bench::ReadFileBytes("C:\\autoexec.bat", autoexec));
+        EXPECT_EQ(autoexec, e2e::AutoexecAfter());
+    }
+}
+
 } // namespace
 
 // From the first stage's confirmation through the copy's last box; run in
@@ -243,49 +326,68 @@ TEST(EndToEnd, WholeUninstall) {
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     EXPECT_TRUE(WaitGone(tempCopy, 45000)) << "the copy stayed in %TEMP%";
 
-    // Archive: one file named after the data folder's drive and the time.
-    ASSERT_EQ(archives.size(), 1u);
-    EXPECT_EQ(archives[0].compare(0, 11, "C:\\savKIVO["), 0) << archives[0];
-    EXPECT_EQ(archives[0].size(), std::strlen("C:\\savKIVO[2013-06-24](14.05.09).zip"));
+    ExpectUninstalled(win9x, archives);
+}
 
-    // Shortcuts. On Windows 9x the walk starts at the user's own profile and,
-    // one level down, enters only folders named like the desktop or the start
-    // menu, so only the user's desktop shortcut goes (program groups stay).
-    std::vector<std::string> product = e2e::ProductShortcuts();
-    for (const std::string& link : product) {
-        EXPECT_EQ(bench::Exists(link), win9x && link != product[0]) << link;
-    }
-    for (const std::string& link : e2e::ForeignShortcuts())
-        EXPECT_TRUE(bench::Exists(link)) << link;
-    std::string group = product[5].substr(0, product[5].rfind('\\'));
-    EXPECT_EQ(bench::Exists(group), win9x) << "an emptied program group";
-    EXPECT_TRUE(bench::Exists(group.substr(0, group.rfind('\\')))) << "the start menu's program folder went";
+// /S: neither stage shows a box, a console or any other window (watched
+// while it runs); the first stage waits and returns the copy's code; the
+// log, given relative to the current folder, tells every step. On Windows 98
+// the variables leave autoexec.bat, which needs a restart: /norestart reports
+// it (3010), /quiet alone requests it, which Wine accepts without ending
+// anything (1641).
+TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
+    bool win9x = Windows9x();
+    std::vector<std::pair<std::string, long>> runs = {{"/S", 0}};
+    if (win9x) runs = {{"/S /NoRestart", 3010}, {"/quiet", 1641}};
+    for (const auto& run : runs) {
+        FreshInstallation();
+        if (win9x) e2e::WriteAutoexec();
+        ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+        bench::Process first = bench::Start(
+            "\"C:\\Apps\\KIVO\\uninstKIVO.exe\" " + run.first + " /log \"kivo run.txt\"", "C:\\logs");
+        ASSERT_NE(first.handle, nullptr);
+        std::vector<std::string> seen;
+        EXPECT_EQ(bench::WaitExitWatchingWindows(first, seen, 180000), run.second) << run.first;
+        bench::Close(first);
+        EXPECT_TRUE(seen.empty()) << run.first << " showed:\n" << Joined(seen);
 
-    // Associations, keys and neighbours.
-    for (const char* key : {".KVO", "KIVO.Document", ".GKV", "KIVO.Graph"}) {
-        EXPECT_FALSE(bench::RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
-    }
-    EXPECT_TRUE(bench::RegKeyExists(HKEY_CLASSES_ROOT, ".kvx"));
-    EXPECT_TRUE(bench::RegKeyExists(HKEY_CLASSES_ROOT, "Other.Document\\shell\\open\\command"));
-    EXPECT_FALSE(bench::RegKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    EXPECT_TRUE(bench::RegKeyExists(HKEY_LOCAL_MACHINE,
-                                    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"));
-    EXPECT_FALSE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW"));
-    EXPECT_TRUE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\Other Vendor"));
-    EXPECT_TRUE(bench::Exists("C:\\Apps\\Other\\other.exe"));
-    EXPECT_TRUE(bench::Exists("C:\\Apps\\KIVO2\\k2.exe"));
+        std::vector<std::string> archives = e2e::ArchivesAtRoot('C');
+        EXPECT_FALSE(bench::Exists(INSTALL_FOLDER));
+        ExpectUninstalled(win9x, archives);
+        // The first stage waited outside the folder it had been started from.
+        EXPECT_TRUE(WaitGone(bench::TempFolder() + "\\uninstKIVO.exe", 45000)) << "the copy stayed in %TEMP%";
+        EXPECT_TRUE(WaitGone(bench::TempFolder() + "\\uninstKIVO.exe.waiting", 45000))
+            << "the first stage stayed";
+        if (archives.size() != 1) continue;
 
-    // Variables: the registry on the NT family, autoexec.bat on Windows 9x.
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        const char* key = root == HKEY_CURRENT_USER ? "Environment" : MACHINE_ENVIRONMENT;
-        EXPECT_EQ(bench::RegValueExists(root, key, "KIVO"), win9x);
-        EXPECT_EQ(bench::RegValueExists(root, key, "REVERIRA"), win9x);
-        EXPECT_TRUE(bench::RegValueExists(root, key, "KIVO_OTHER"));
-    }
-    if (win9x) {
-        std::string autoexec;
-        EXPECT_TRUE(bench::ReadFileBytes("C:\\autoexec.bat", autoexec));
-        EXPECT_EQ(autoexec, e2e::AutoexecAfter());
+        std::string code = std::to_string(run.second);
+        std::vector<std::pair<std::string, std::string>> expected = {
+            {"first", "uninstKIVO started with: " + run.first + " /log \"kivo run.txt\""},
+            {"first", std::string("installation folder ") + INSTALL_FOLDER},
+            {"first", "confirmation taken as given"},
+            {"first", "this program's file moved to "},
+            {"first", "uninstKIVO.exe started"},
+            {"copy", std::string("copy started for the installation folder ") + INSTALL_FOLDER},
+            {"copy", "step Shortcuts: done"},
+            {"copy", "step Associations: .KVO result 0, .GKV result 0"},
+            {"copy", win9x ? "step Variables: done, a restart is needed" : "step Variables: done"},
+            {"copy", "step Registry: done"},
+            {"copy", "step Files: archive " + archives[0] + " written completely; the data folder " +
+                         INSTALL_FOLDER + " was removed"},
+            {"copy", "message, not shown: " + bench::Utf8(Text(MSG_FILES_ARCHIVED)) + " " + archives[0]},
+        };
+        if (win9x) {
+            expected.push_back(
+                {"copy", run.second == 1641 ? "restart needed: started" : "restart needed: not done"});
+        } else {
+            expected.push_back({"copy", "environment change announced"});
+            expected.push_back({"copy", "message, not shown: " + bench::Utf8(Text(MSG_SUCCESS))});
+        }
+        expected.push_back({"copy", "exit code " + code});
+        expected.push_back({"first", "the copy ended with exit code " + code});
+        expected.push_back({"first", "uninstKIVO.exe.waiting is deleted once this program has ended"});
+        expected.push_back({"first", "exit code " + code + " (uninstalled"});
+        ExpectLog("C:\\logs\\kivo run.txt", expected);
     }
 }
 
@@ -348,6 +450,32 @@ TEST_F(Refusals, MalformedArgument) {
     ExpectNothingRemoved();
 }
 
+// Quietly as well: the data stay, and the exit code and the log say so.
+TEST_F(Refusals, QuietRunKeepsTheFolderOfALockedDataFileAndSaysSo) {
+    std::string locked = std::string(INSTALL_FOLDER) + "\\Data\\clients.dat";
+    HANDLE file = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+    bench::Process first = bench::Start(
+        "\"C:\\Apps\\KIVO\\uninstKIVO.exe\" /S /norestart /log=C:\\logs\\kivo.txt", INSTALL_FOLDER);
+    std::vector<std::string> seen;
+    EXPECT_EQ(bench::WaitExitWatchingWindows(first, seen), 7);
+    bench::Close(first);
+    CloseHandle(file);
+    EXPECT_TRUE(seen.empty()) << Joined(seen);
+    ExpectProgramFiles(false);
+    ExpectDataFilesIntact();
+    EXPECT_TRUE(e2e::ArchivesAtRoot('C').empty()) << "the partial archive stayed";
+    ExpectLog(
+        "C:\\logs\\kivo.txt",
+        {{"copy", " not completed: adding the folder "},
+         {"copy", std::string("step Files: the data folder ") + INSTALL_FOLDER + " was kept"},
+         {"copy", "message, not shown: " + bench::Utf8(Text(MSG_CLEANING_REQUIRED)) + " " + INSTALL_FOLDER},
+         {"copy", "exit code 7"},
+         {"first", "uninstKIVO.exe.waiting is deleted once this program has ended"},
+         {"first", "exit code 7 (uninstalled, but the data folder was kept)"}});
+}
+
 TEST_F(Refusals, LockedDataFileKeepsTheFolder) {
     std::string locked = std::string(INSTALL_FOLDER) + "\\Data\\clients.dat";
     HANDLE file = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -392,18 +520,30 @@ TEST_F(Refusals, ArchiveCannotBeWritten) {
 
 // The data folder's drive fills up while the archive is written: the partial
 // archive goes, the data stays. Drive D: is a 1 MiB tmpfs (small-drive.sh).
-TEST(FullDrive, PartialArchiveIsDeletedAndDataKept) {
-    if (!bench::IsFolder("D:\\")) GTEST_SKIP() << "no small drive D: (mounting needs root)";
+class FullDrive : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!bench::IsFolder("D:\\")) GTEST_SKIP() << "no small drive D: (mounting needs root)";
+        unsigned state = 7;
+        for (int i = 0; i < 640 * 1024; ++i) {
+            state = state * 1664525u + 1013904223u;
+            incompressible += static_cast<char>(state >> 24);
+        }
+        ASSERT_TRUE(bench::MakeFolders(folder + "\\KIVO") && bench::MakeFolders(folder + "\\Data"));
+        ASSERT_TRUE(bench::WriteFileBytes(folder + "\\KIVO\\KIVO.EXE", "program"));
+        ASSERT_TRUE(bench::WriteFileBytes(folder + "\\Data\\measures.bin", incompressible));
+    }
+    void ExpectDataKept() {
+        EXPECT_FALSE(bench::Exists(folder + "\\KIVO\\KIVO.EXE"));
+        std::string bytes;
+        EXPECT_TRUE(bench::ReadFileBytes(folder + "\\Data\\measures.bin", bytes) && bytes == incompressible);
+        EXPECT_TRUE(e2e::ArchivesAtRoot('D').empty()) << "the partial archive stayed";
+    }
     const std::string folder = "D:\\Apps\\KIVO";
     std::string incompressible;
-    unsigned state = 7;
-    for (int i = 0; i < 640 * 1024; ++i) {
-        state = state * 1664525u + 1013904223u;
-        incompressible += static_cast<char>(state >> 24);
-    }
-    ASSERT_TRUE(bench::MakeFolders(folder + "\\KIVO") && bench::MakeFolders(folder + "\\Data"));
-    ASSERT_TRUE(bench::WriteFileBytes(folder + "\\KIVO\\KIVO.EXE", "program"));
-    ASSERT_TRUE(bench::WriteFileBytes(folder + "\\Data\\measures.bin", incompressible));
+};
+
+TEST_F(FullDrive, PartialArchiveIsDeletedAndDataKept) {
 
     std::string title = Text(MSG_TITLE);
     bench::Process stage = bench::Start(e2e::SecondStageCommand("\"//tmw// " + folder + "\""), "C:\\run");
@@ -411,11 +551,24 @@ TEST(FullDrive, PartialArchiveIsDeletedAndDataKept) {
     Answer(ExpectBox(title, Text(MSG_SUCCESS)), IDOK);
     EXPECT_EQ(bench::WaitExit(stage), 0);
     bench::Close(stage);
+    ExpectDataKept();
+}
 
-    EXPECT_FALSE(bench::Exists(folder + "\\KIVO\\KIVO.EXE"));
-    std::string bytes;
-    EXPECT_TRUE(bench::ReadFileBytes(folder + "\\Data\\measures.bin", bytes) && bytes == incompressible);
-    EXPECT_TRUE(e2e::ArchivesAtRoot('D').empty()) << "the partial archive stayed";
+// Quietly the same run ends with 7: uninstalled, but the data folder stayed.
+TEST_F(FullDrive, QuietRunSaysTheDataFolderStayed) {
+    bench::SetEnv("KIVO", (folder + "\\KIVO").c_str());
+    ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+    bench::Process first = bench::Start(bench::ProgramPath() + " /S /log=C:\\logs\\full.txt");
+    std::vector<std::string> seen;
+    EXPECT_EQ(bench::WaitExitWatchingWindows(first, seen), 7);
+    bench::Close(first);
+    EXPECT_TRUE(seen.empty()) << Joined(seen);
+    ExpectDataKept();
+    ExpectLog("C:\\logs\\full.txt", {{"copy", "archive D:\\savKIVO["},
+                                     {"copy", "(a write failed, the drive may be full)"},
+                                     {"copy", "step Files: the data folder " + folder + " was kept"},
+                                     {"copy", "exit code 7"},
+                                     {"first", "exit code 7 (uninstalled, but the data folder was kept)"}});
 }
 
 int main(int argc, char** argv) {

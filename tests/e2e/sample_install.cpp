@@ -36,6 +36,24 @@ void Write(const std::string& path, const std::string& bytes) {
     bench::WriteFileBytes(path, bytes);
 }
 
+std::string ShortcutTargetOnDisk(const std::string& path) {
+    char target[MAX_PATH] = "";
+    IShellLinkA* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&link)))) {
+        return target;
+    }
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        wchar_t wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+        if (SUCCEEDED(file->Load(wide, STGM_READ))) link->GetPath(target, MAX_PATH, nullptr, 0);
+        file->Release();
+    }
+    link->Release();
+    return target;
+}
+
 void MakeShortcut(const std::string& path, const std::string& target) {
     bench::MakeFolders(path.substr(0, path.rfind('\\')));
     IShellLinkA* link = nullptr;
@@ -80,6 +98,54 @@ std::string UserProfile() {
     return desktop.substr(0, desktop.rfind('\\'));
 }
 
+// Profiles besides Wine's own user, in the registry's profile lists of both
+// families: alice beside it, carol where only the list leads.
+std::string Alice() {
+    return Profiles() + "\\alice";
+}
+const char* const CAROL = "C:\\Elsewhere\\carol";
+const char* const COMMON_START_MENU = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu";
+
+// Where each profile keeps its start menu and Quick Launch since Vista.
+std::vector<std::string> VistaProfiles() {
+    return {UserProfile(), Alice(), CAROL};
+}
+std::string StartMenuOf(const std::string& profile) {
+    return profile + "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu";
+}
+std::string QuickLaunchOf(const std::string& profile) {
+    return profile + "\\AppData\\Roaming\\Microsoft\\Internet Explorer\\Quick Launch";
+}
+
+void RegisterProfiles() {
+    const char* const lists[] = {
+        "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-0-0-0-",
+        "Software\\Microsoft\\Windows\\CurrentVersion\\ProfileList\\"};
+    for (const char* list : lists) {
+        bench::RegSetString(HKEY_LOCAL_MACHINE, std::string(list) + "1001", "ProfileImagePath", Alice());
+        bench::RegSetString(HKEY_LOCAL_MACHINE, std::string(list) + "1002", "ProfileImagePath", CAROL);
+    }
+}
+
+void FindShortcutsInto(const std::string& folder, const std::string& target,
+                       std::vector<std::string>& found) {
+    WIN32_FIND_DATAA item;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &item);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = item.cFileName, path = folder + "\\" + name;
+        if ((item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            if (name != "." && name != ".." && (item.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+                FindShortcutsInto(path, target, found);
+        } else if (name.size() > 4 && lstrcmpiA(name.c_str() + name.size() - 4, ".lnk") == 0) {
+            const std::string linked = ShortcutTargetOnDisk(path) + "\\";
+            if (lstrcmpiA(linked.substr(0, target.size() + 1).c_str(), (target + "\\").c_str()) == 0)
+                found.push_back(path);
+        }
+    } while (FindNextFileA(search, &item));
+    FindClose(search);
+}
+
 } // namespace
 
 const std::vector<DataFile>& DataFiles() {
@@ -101,22 +167,73 @@ std::vector<std::string> ProgramFiles() {
             "KIVO\\kivo.dll", "KIVO\\base.KIV", "KIVO\\KV.KV",     "ZAVURE\\z1.bin"};
 }
 
+// The start menus named like the user's beside each desktop are the layout
+// before Vista; the rest is where Vista to 11 keep them.
 std::vector<std::string> ProductShortcuts() {
     std::string menu = StartMenuName();
     std::string profiles = Profiles();
-    return {Desktop() + "\\KIVO.lnk",
-            profiles + "\\Public\\Desktop\\KIVO data.lnk",
-            profiles + "\\alice\\Desktop\\KIVO.lnk",
-            profiles + "\\alice\\" + menu + "\\Programs\\KIVO\\KIVO.lnk",
-            profiles + "\\alice\\" + menu + "\\Programs\\KIVO\\Manual.lnk",
-            UserProfile() + "\\" + menu + "\\Programs\\KIVO\\KIVO.lnk",
-            UserProfile() + "\\" + menu + "\\Programs\\Tools\\KIVO.lnk"};
+    std::vector<std::string> links = {Desktop() + "\\KIVO.lnk",
+                                      profiles + "\\Public\\Desktop\\KIVO data.lnk",
+                                      Alice() + "\\Desktop\\KIVO.lnk",
+                                      Alice() + "\\" + menu + "\\Programs\\KIVO\\KIVO.lnk",
+                                      Alice() + "\\" + menu + "\\Programs\\KIVO\\Manual.lnk",
+                                      UserProfile() + "\\" + menu + "\\Programs\\KIVO\\KIVO.lnk",
+                                      UserProfile() + "\\" + menu + "\\Programs\\Tools\\KIVO.lnk",
+                                      std::string(CAROL) + "\\Desktop\\KIVO.lnk",
+                                      std::string(COMMON_START_MENU) + "\\KIVO.lnk",
+                                      std::string(COMMON_START_MENU) + "\\Programs\\KIVO\\KIVO.lnk"};
+    for (const std::string& profile : VistaProfiles()) {
+        for (const char* link : {"\\Programs\\KIVO\\KIVO.lnk", "\\Programs\\KIVO\\Manual.lnk",
+                                 "\\Programs\\Startup\\KIVO.lnk", "\\Programs\\Tools\\KIVO.lnk"})
+            links.push_back(StartMenuOf(profile) + link);
+        for (const char* link :
+             {"\\KIVO.lnk", "\\User Pinned\\TaskBar\\KIVO.lnk", "\\User Pinned\\StartMenu\\KIVO.lnk"})
+            links.push_back(QuickLaunchOf(profile) + link);
+    }
+    return links;
+}
+
+std::vector<std::string> ProductGroups() {
+    std::string menu = StartMenuName();
+    std::vector<std::string> groups = {Alice() + "\\" + menu + "\\Programs\\KIVO",
+                                       UserProfile() + "\\" + menu + "\\Programs\\KIVO",
+                                       std::string(COMMON_START_MENU) + "\\Programs\\KIVO"};
+    for (const std::string& profile : VistaProfiles())
+        groups.push_back(StartMenuOf(profile) + "\\Programs\\KIVO");
+    return groups;
+}
+
+std::vector<std::string> WindowsFolders() {
+    std::vector<std::string> folders = {UserProfile() + "\\" + StartMenuName() + "\\Programs",
+                                        std::string(COMMON_START_MENU) + "\\Programs"};
+    for (const std::string& profile : VistaProfiles()) {
+        folders.push_back(StartMenuOf(profile) + "\\Programs\\Startup");
+        folders.push_back(QuickLaunchOf(profile) + "\\User Pinned\\TaskBar");
+    }
+    return folders;
 }
 
 std::vector<std::string> ForeignShortcuts() {
     std::string menu = StartMenuName();
-    return {Desktop() + "\\Other.lnk", Desktop() + "\\KIVO2.lnk",
-            UserProfile() + "\\" + menu + "\\Programs\\Tools\\Other.lnk"};
+    std::vector<std::string> links = {Desktop() + "\\Other.lnk", Desktop() + "\\KIVO2.lnk",
+                                      UserProfile() + "\\" + menu + "\\Programs\\Tools\\Other.lnk",
+                                      Profiles() + "\\Public\\Desktop\\Other.lnk",
+                                      std::string(COMMON_START_MENU) + "\\Programs\\Other.lnk"};
+    for (const std::string& profile : VistaProfiles()) {
+        links.push_back(StartMenuOf(profile) + "\\Programs\\Tools\\Other.lnk");
+        for (const char* link :
+             {"\\Other.lnk", "\\User Pinned\\TaskBar\\Other.lnk", "\\User Pinned\\StartMenu\\Other.lnk"})
+            links.push_back(QuickLaunchOf(profile) + link);
+    }
+    return links;
+}
+
+std::vector<std::string> ShortcutsInto(const std::string& folder) {
+    std::vector<std::string> found;
+    CoInitialize(nullptr);
+    FindShortcutsInto("C:", folder, found);
+    CoUninitialize();
+    return found;
 }
 
 std::string ShortcutTarget(const std::string& path) {
@@ -167,6 +284,7 @@ void LayOutInstallation() {
         bench::RegSetString(root, key, "KIVO_OTHER", "kept");
     }
 
+    RegisterProfiles();
     CoInitialize(nullptr);
     for (const std::string& link : ProductShortcuts())
         MakeShortcut(link, ShortcutTarget(link));

@@ -21,13 +21,18 @@ struct DataFile {
 //--- the installation
 // Program files, data files (also mirrored into EXPECTED_FOLDER), registry
 // keys, associations, both variables in both environments, shortcuts in
-// several profiles, and unrelated neighbours of each that must stay.
+// every place of several profiles (pins included), and unrelated neighbours
+// of each that must stay.
 void LayOutInstallation();
 const std::vector<DataFile>& DataFiles();
 std::vector<std::string> ProgramFiles(); // relative paths
 std::vector<std::string> ProductShortcuts();
+std::vector<std::string> ProductGroups();  // start-menu groups holding only product shortcuts
+std::vector<std::string> WindowsFolders(); // the start menus' own folders holding some of them
 std::vector<std::string> ForeignShortcuts();
 std::string ShortcutTarget(const std::string& path);
+// Every shortcut on drive C: whose target lies in folder, links not followed.
+std::vector<std::string> ShortcutsInto(const std::string& folder);
 // autoexec.bat of Windows 9x and the text expected after the variables left it.
 void WriteAutoexec();
 std::string AutoexecAfter();

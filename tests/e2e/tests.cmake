@@ -7,6 +7,8 @@ kivo_add_test(NAME e2e_uninstall_fr TARGET e2e_uninstall ARGS --gtest_filter=End
   ENV KIVO_LANG=fr_FR.UTF-8 "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
 kivo_add_test(NAME e2e_uninstall_es TARGET e2e_uninstall ARGS --gtest_filter=EndToEnd.*
   ENV KIVO_LANG=es_MX.UTF-8 "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
+kivo_add_test(NAME e2e_uninstall_win10 TARGET e2e_uninstall ARGS --gtest_filter=EndToEnd.*
+  ENV KIVO_WINVER=win10 "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
 kivo_add_test(NAME e2e_uninstall_win98 TARGET e2e_uninstall ARGS --gtest_filter=EndToEnd.*
   ENV KIVO_WINVER=win98 "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
 kivo_add_test(NAME e2e_refusals TARGET e2e_uninstall ARGS --gtest_filter=Refusals.* TIMEOUT 300)

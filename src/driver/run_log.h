@@ -1,0 +1,19 @@
+// The log of a run with /log: plain UTF-8 text, one line per event with the
+// local time and the stage that wrote it. The first stage creates it, the
+// copy adds to it.
+#pragma once
+
+// Opens the file at fullPath without following a link at its last name and
+// refuses anything but a regular file with that one name: a link, a file
+// that has other names too (a hard link), a folder, a device. Lines always go
+// to the end: a path that names somebody's document loses nothing, and a
+// log used again keeps every run, each from its first line to its exit code.
+// create lets the first stage create a missing file; the copy's must exist.
+// stage names the writer on every line. 0 opened, -1 refused or not opened.
+int RunLogOpen(const char* fullPath, bool create, const char* stage);
+bool RunLogIsOpen();
+// One line, its line breaks turned into blanks; nothing without an open log.
+// A line too long for the log is replaced by a note saying so. Write
+// failures are not reported: the exit code stays the run's account.
+void RunLogWrite(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void RunLogClose();

@@ -1,0 +1,208 @@
+#include "driver/unattended.h"
+
+#include "clean/clean.h"
+#include "clean/file_tests.h"
+#include "driver/delete_command.h"
+#include "driver/driver_state.h"
+#include "driver/relaunch_argument.h"
+#include "driver/run_log.h"
+
+#include <cstring>
+
+bool unattendedRun = false;
+RunSwitches runSwitches = {};
+bool restartStarted = false;
+
+namespace {
+
+// The first stage's own file while it waits in TEMP, and where it came from.
+char ownFileAside[PATH_CAPACITY];
+char ownFileHome[PATH_CAPACITY];
+
+// The command interpreter of the system folder (cmd.exe), or command.com of
+// the Windows folder on Windows 9x: never one the environment names.
+bool SystemInterpreter(char* out) {
+    char folder[PATH_CAPACITY];
+    UINT length = GetSystemDirectoryA(folder, PATH_CAPACITY);
+    if (length > 0 && length < static_cast<UINT>(PATH_CAPACITY) &&
+        PathJoin(folder, "cmd.exe", out, PATH_CAPACITY) && FileExists(out))
+        return true;
+    length = GetWindowsDirectoryA(folder, PATH_CAPACITY);
+    return length > 0 && length < static_cast<UINT>(PATH_CAPACITY) &&
+           PathJoin(folder, "COMMAND.COM", out, PATH_CAPACITY) && FileExists(out);
+}
+
+// The interpreter deletes the file once this process has let go of it.
+bool HandToInterpreter(const char* path) {
+    char interpreter[PATH_CAPACITY];
+    char folder[PATH_CAPACITY];
+    const char* name = std::strrchr(path, '\\');
+    if (name == nullptr || !SystemInterpreter(interpreter) ||
+        !TextFormat(folder, sizeof folder, "%.*s", static_cast<int>(name - path), path))
+        return false;
+    char commandLine[DELETE_COMMAND_CAPACITY];
+    if (DeleteCommandFormat(commandLine, DELETE_COMMAND_CAPACITY, interpreter, folder, name + 1) != 0)
+        return false;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(interpreter, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+// A running program's file cannot be deleted but can be renamed on its
+// volume. Only the file directly in the installation folder moves: that is
+// where the program files the uninstall deletes lie.
+void MoveOwnFileAside(const char* ownPath, const char* tempFolder) {
+    const char* name = std::strrchr(ownPath, '\\');
+    if (name == nullptr || static_cast<size_t>(name - ownPath) != std::strlen(installFolder) ||
+        !PathIsInFolder(installFolder, ownPath))
+        return;
+    char aside[PATH_CAPACITY];
+    if (!FolderJoin(tempFolder, name + 1, aside, sizeof aside) ||
+        !TextFormat(ownFileAside, sizeof ownFileAside, "%s.waiting", aside) ||
+        !TextFormat(ownFileHome, sizeof ownFileHome, "%s", ownPath) || !MoveFileA(ownPath, ownFileAside)) {
+        RunLogWrite(
+            "this program's file %s could not leave the installation folder (error %lu) and stays there",
+            ownPath, static_cast<unsigned long>(GetLastError()));
+        ownFileAside[0] = '\0';
+        return;
+    }
+    RunLogWrite("this program's file moved to %s while it waits", ownFileAside);
+}
+
+// Only an uninstall makes the file superfluous; after a refusal the
+// installation keeps its uninstaller.
+void SettleOwnFile(DWORD code) {
+    if (ownFileAside[0] == '\0') return;
+    bool uninstalled = code == EXIT_DONE || code == EXIT_DATA_FOLDER_KEPT || code == EXIT_RESTART_NEEDED ||
+                       code == EXIT_RESTART_STARTED;
+    if (!uninstalled) {
+        bool back = MoveFileA(ownFileAside, ownFileHome) != 0;
+        RunLogWrite(back ? "this program's file is back in %s"
+                         : "this program's file could not go back to %s; it is %s",
+                    ownFileHome, ownFileAside);
+    } else if (HandToInterpreter(ownFileAside)) {
+        RunLogWrite("this program's file %s is deleted once this program has ended", ownFileAside);
+    } else {
+        RunLogWrite("this program's file %s could not be handed over for deletion and stays", ownFileAside);
+    }
+}
+
+} // namespace
+
+bool RunIsQuiet() {
+    return unattendedRun && runSwitches.quiet;
+}
+
+int RunExitCode(int interactiveCode, int unattendedCode) {
+    return unattendedRun ? unattendedCode : interactiveCode;
+}
+
+// The variable tells a copy of a run with switches; nothing is logged, since
+// the instance that runs may be writing the same log.
+int AlreadyRunningExitCode(ArgumentKind kind) {
+    bool switches =
+        kind == ARGUMENT_SWITCHES ||
+        (kind == ARGUMENT_RELAUNCH && GetEnvironmentVariableA(unattendedVariable, nullptr, 0) != 0);
+    return switches ? EXIT_ALREADY_RUNNING : 0;
+}
+
+int UnattendedEnd(int exitCode) {
+    RunLogWrite("exit code %lu (%s)", static_cast<unsigned long>(static_cast<DWORD>(exitCode)),
+                ExitCodeMeaning(exitCode));
+    RunLogClose();
+    return exitCode;
+}
+
+int UnattendedFirstStageBegin(const char* argumentText) {
+    unattendedRun = true;
+    if (SwitchesParse(argumentText, &runSwitches) != SWITCHES_OK) return EXIT_MISUSE;
+    if (runSwitches.logPath[0] != '\0') {
+        char full[PATH_CAPACITY];
+        DWORD length = GetFullPathNameA(runSwitches.logPath, PATH_CAPACITY, full, nullptr);
+        if (length == 0 || length >= static_cast<DWORD>(PATH_CAPACITY) || !LogPathIsPlain(full) ||
+            RunLogOpen(full, true, "first") != 0)
+            return EXIT_LOG_REFUSED;
+        std::memcpy(runSwitches.logPath, full, length + 1);
+    }
+    RunLogWrite("uninstKIVO started with: %s", argumentText);
+    RunLogWrite("quiet: %s; restart: %s", runSwitches.quiet ? "yes" : "no",
+                runSwitches.noRestart ? "never"
+                : runSwitches.quiet   ? "when needed"
+                                      : "asked when needed");
+    return 0;
+}
+
+bool UnattendedLogInFolder(const char* folder) {
+    if (!unattendedRun || !PathIsInFolder(folder, runSwitches.logPath)) return false;
+    RunLogWrite("the log lies in the installation folder, which the uninstall removes: nothing was done");
+    return true;
+}
+
+bool UnattendedPrepareCopy(const char* ownPath, const char* tempFolder) {
+    if (!unattendedRun) {
+        SetEnvironmentVariableA(unattendedVariable, nullptr);
+        return true;
+    }
+    char value[UNATTENDED_VALUE_CAPACITY];
+    if (!UnattendedValueFormat(runSwitches, value, sizeof value) ||
+        !SetEnvironmentVariableA(unattendedVariable, value))
+        return false;
+    SetCurrentDirectoryA(tempFolder);
+    MoveOwnFileAside(ownPath, tempFolder);
+    return true;
+}
+
+int FirstStageEnd(HANDLE copyProcess, const char* copyPath) {
+    if (!unattendedRun) {
+        CloseHandle(copyProcess);
+        ExitProcess(0);
+    }
+    RunLogWrite("copy %s started; waiting for it to end", copyPath);
+    DWORD code = 0;
+    if (WaitForSingleObject(copyProcess, INFINITE) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(copyProcess, &code))
+        code = EXIT_LAUNCH_ERROR;
+    CloseHandle(copyProcess);
+    RunLogWrite("the copy ended with exit code %lu", static_cast<unsigned long>(code));
+    SettleOwnFile(code);
+    return static_cast<int>(code);
+}
+
+// An empty value is taken for none: the first stage never sets one.
+int UnattendedCopyBegin() {
+    char value[UNATTENDED_VALUE_CAPACITY];
+    DWORD length = GetEnvironmentVariableA(unattendedVariable, value, sizeof value);
+    if (length == 0) return 0;
+    unattendedRun = true;
+    if (length >= sizeof value || !UnattendedValueParse(value, &runSwitches)) return EXIT_MISUSE;
+    if (runSwitches.logPath[0] != '\0' && RunLogOpen(runSwitches.logPath, false, "copy") != 0)
+        return EXIT_LOG_REFUSED;
+    return 0;
+}
+
+void RunLogFilesStep(const char* dataFolder) {
+    if (dataFolderKept != 0) {
+        RunLogWrite("step Files: the data folder %s was kept, since its archive could not be completed",
+                    dataFolder);
+        return;
+    }
+    bool gone = GetFileAttributesA(dataFolder) == INVALID_FILE_ATTRIBUTES;
+    RunLogWrite("step Files: archive %s written completely; the data folder %s was removed%s", archivePath,
+                dataFolder, gone ? "" : " only in part");
+}
+
+int CopyOutcome() {
+    if (restartNeeded != 0)
+        RunLogWrite(restartStarted ? "restart needed: started" : "restart needed: not done");
+    return UninstallOutcome(dataFolderKept != 0, restartNeeded != 0, restartStarted);
+}
+
+int CopyExitCode() {
+    return unattendedRun ? UnattendedEnd(CopyOutcome()) : 0;
+}
