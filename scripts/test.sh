@@ -24,8 +24,9 @@ status=0
 (cd "$kivo_tree" && ctest --output-on-failure -j"$(nproc)") || status=$?
 # CTest names the entries it skipped but not why; GoogleTest wrote the reason
 # on the line after "Skipped".
-awk '/^[0-9]+\/[0-9]+ Testing: / { name = $3 }
-     /: Skipped$/ { getline reason; print "skipped in " name ": " reason }' \
+awk '/^[0-9]+\/[0-9]+ Testing: / { name = $3; reason = "" }
+     /: Skipped$/ { getline reason }
+     /^Skip regular expression found/ { print "skipped: " name ": " reason }' \
   "$kivo_tree/Testing/Temporary/LastTest.log"
 [ "$status" = 0 ] || exit "$status"
 if [ -x scripts/native-test.sh ]; then scripts/native-test.sh "$kivo_tree/native"; fi
