@@ -29,7 +29,7 @@ struct InflateOutput {
     bool (*take)(void* context, const uint8_t* bytes, uint32_t count);
 };
 
-//--- work area (about 150 KiB; the caller allocates it, contents need no setting up)
+//--- work area (about 155 KiB; the caller allocates it, contents need no setting up)
 constexpr uint32_t INFLATE_HISTORY = 32768;                  // the farthest distance a match reaches
 constexpr uint32_t INFLATE_WINDOW = INFLATE_HISTORY + 98304; // history and room for new output
 constexpr uint32_t INFLATE_LITERAL_BITS = 10;                // index bits of the first lookup

@@ -5,20 +5,19 @@
 
 #include <cstdint>
 
-struct ZipVerifyExpected { // what the writer learnt of one entry while reading its source
-    const char*
-        name; // the name as stored in the archive (bytes), nameLength bytes, not necessarily terminated
+// clang-format off
+struct ZipVerifyExpected {   // what the writer learnt of one entry while reading its source
+    const char* name;        // the name as stored in the archive (bytes), nameLength bytes, not necessarily terminated
     uint32_t nameLength;
-    uint32_t crc32; // of the source bytes read
-    uint64_t size;  // source bytes read
+    uint32_t crc32;          // of the source bytes read
+    uint64_t size;           // source bytes read
 };
-
-struct ZipVerifyReader { // random access to the archive's bytes
+struct ZipVerifyReader {     // random access to the archive's bytes
     void* context;
-    int64_t (*read)(void* context, uint64_t offset, uint8_t* buffer,
-                    uint32_t count); // bytes read, -1 on failure
-    uint64_t size;                   // the archive's length in bytes
+    int64_t (*read)(void* context, uint64_t offset, uint8_t* buffer, uint32_t count); // bytes read, -1 on failure
+    uint64_t size;           // the archive's length in bytes
 };
+// clang-format on
 
 // ZIP_OK when the archive holds exactly these entries, in this order, each
 // decoding to its size and CRC-32; ZIP_ERR_VERIFY when anything differs;
