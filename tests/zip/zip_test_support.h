@@ -56,13 +56,12 @@ struct Expected {
     bool folder = false;
 };
 // Declares that archive (a file under C:\ziptest) holds exactly these entries,
-// in this order, enciphered with password when it is not empty; the verifier
-// reads it back at once.
+// in this order, enciphered with password when it is not empty.
 void Declare(const std::string& archive, const std::vector<Expected>& entries,
              const std::string& password = "");
 
-// ZipVerifyArchiveFile over archive (a file under C:\ziptest) and these entries.
-std::wstring WidePathOf(const std::string& name);
+// ZipVerifyArchiveFile over archive (a file under C:\ziptest) and these entries;
+// Declare verifies every archive it declares.
 int Verify(const std::string& archive, const std::vector<Expected>& entries);
 
 } // namespace ziptest
