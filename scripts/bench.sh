@@ -37,6 +37,9 @@ make_class() { # name, folder, find arguments: the files, sorted by name, cut to
 make_class text /usr/include/c++/12
 make_class pe "$dlls" -maxdepth 1 -name '*.dll'
 make_class incompressible /usr/share/doc -name '*.gz'
+# The inflater's benchmark runs on the same corpus.
+KIVO_COPY_IN="$corpus/text.bin $corpus/pe.bin $corpus/incompressible.bin" \
+  "$root/scripts/wine-run" "$build/inflate_bench.exe" text.bin pe.bin incompressible.bin
 
 KIVO_COPY_IN="$corpus/text.bin $corpus/pe.bin $corpus/incompressible.bin" \
   "$root/scripts/wine-run" "$build/deflate_bench.exe" text.bin pe.bin incompressible.bin

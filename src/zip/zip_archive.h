@@ -18,6 +18,7 @@ enum ZipResult : int {
     ZIP_ERR_SEEK = 16,       // the sink could not be repositioned
     ZIP_ERR_STOREDSIZE = 17, // non-seekable sink: stored data differs from its header
     ZIP_ERR_TOOBIG = 18,     // the format's 32-bit sizes/offsets or 16-bit count would wrap
+    ZIP_ERR_VERIFY = 19,     // the archive read back differs from what was written into it
 };
 
 //--- archive state flags

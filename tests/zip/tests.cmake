@@ -3,6 +3,7 @@
 # side, by zipfile, zlib, unzip and 7z (check_archives.py).
 kivo_add_test(NAME zip_pure_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/zip_pure_test.cpp)
 kivo_add_test(NAME zip_container_test SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/zip_verify_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zip_container_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zip_test_support.cpp
   ARGS --gtest_filter=-*FourGibibytes*
