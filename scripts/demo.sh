@@ -5,14 +5,17 @@
 # screenshot of the console while a step runs, and prints what was removed and
 # kept, the archive's name and listing, and where the screenshot is.
 # Usage: scripts/demo.sh   (KIVO_LANG=fr_FR.UTF-8 or es_MX.UTF-8 for another
-# language; KIVO_BUILD=dir for another build directory than build)
+# language; KIVO_BUILD=dir for another build directory than the flavour's,
+# build or build64: see scripts/flavour)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+source scripts/flavour
+kivo_flavour_choose
 
 scripts/setup.sh
-build=${KIVO_BUILD:-build}
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+build=${KIVO_BUILD:-$kivo_tree}
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$kivo_toolchain" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target uninstKIVO e2e_uninstall >/dev/null
 scripts/wine-prefix "$build"
 

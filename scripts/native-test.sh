@@ -3,7 +3,8 @@
 # UndefinedBehaviorSanitizer, runs its tests, then a short seeded fuzz run of
 # every fuzz target (the compressor's and those the other subsystems add).
 # Usage: scripts/native-test.sh [BUILD_DIR] (default build/native).
-# FUZZ_RUNS and FUZZ_SECONDS bound each fuzz run (defaults 200000 and 60).
+# FUZZ_RUNS and FUZZ_SECONDS bound each fuzz run (defaults 200000 and 60); a
+# target may ask for a shorter run in tests/native/fuzz_seeds/<target>.seconds.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/native}
@@ -27,8 +28,12 @@ for fuzzer in "$build"/*_fuzz; do
   if [ -d "$root/tests/native/fuzz_seeds/$name" ]; then
     cp -n "$root/tests/native/fuzz_seeds/$name/"* "$corpus/" 2>/dev/null || true
   fi
+  seconds=${FUZZ_SECONDS:-60}
+  if [ -z "${FUZZ_SECONDS:-}" ] && [ -f "$root/tests/native/fuzz_seeds/$name.seconds" ]; then
+    seconds=$(cat "$root/tests/native/fuzz_seeds/$name.seconds")
+  fi
   echo "== $name"
-  "$fuzzer" -seed=1 -runs="${FUZZ_RUNS:-200000}" -max_total_time="${FUZZ_SECONDS:-60}" \
+  "$fuzzer" -seed=1 -runs="${FUZZ_RUNS:-200000}" -max_total_time="$seconds" \
     -max_len=70000 -print_final_stats=1 "$corpus" || status=1
 done
 if [ $status = 0 ]; then echo "native tests and fuzz run passed"; else echo "native tests or fuzz run FAILED" >&2; fi

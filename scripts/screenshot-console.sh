@@ -3,10 +3,13 @@
 # the console test program's demo (the driver's console with six labelled
 # steps of a few seconds) under a private Xvfb, shot several times during the
 # second step; the shot with the most highlighted label cells is kept.
-# Usage: scripts/screenshot-console.sh BUILD_DIR [OUTPUT.png]
+# Usage: scripts/screenshot-console.sh [BUILD_DIR [OUTPUT.png]] (default the
+# flavour's tree, build or build64: see scripts/flavour)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:?usage: $0 BUILD_DIR [OUTPUT.png]}" && pwd)
+source "$here/flavour"
+kivo_flavour_choose
+build=$(cd "${1:-$here/../$kivo_tree}" && pwd)
 output=${2:-$(cd "$here/.." && pwd)/docs/console.png}
 [ -f "$build/tests/console_test.exe" ] || { echo "no $build/tests/console_test.exe; build it first" >&2; exit 2; }
 

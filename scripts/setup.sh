@@ -1,7 +1,11 @@
 #!/bin/bash
 # Installs what a fresh Debian machine lacks to build and test uninstKIVO.
-# Idempotent: when everything is present it changes nothing.
+# Idempotent: when everything is present it changes nothing. Wine's 32-bit
+# half (and Debian's i386 architecture) only where this host runs 32-bit
+# programs; both cross compilers everywhere, since build/uninstKIVO.exe ships.
 set -euo pipefail
+source "$(dirname "$0")/flavour"
+kivo_flavour_choose
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
@@ -9,7 +13,8 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed";
 packages=(
   cmake make git python3
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
-  wine wine32:i386 wine64
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+  wine wine64
   xvfb x11-apps imagemagick xdotool
   googletest
   unzip p7zip-full
@@ -18,12 +23,14 @@ packages=(
   locales
 )
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-  rm -f /var/lib/apt/lists/lock
-  updated=0
-else
-  updated=1
+updated=1
+if [ "$KIVO_HOST_RUNS_32" = yes ]; then
+  packages+=(wine32:i386)
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    rm -f /var/lib/apt/lists/lock
+    updated=0
+  fi
 fi
 
 for p in "${packages[@]}"; do have "$p" || need+=("$p"); done

@@ -64,6 +64,9 @@ TEST(ThreadTable, ThreadEndingWithStillActiveCanBeRestarted) {
 // With no room left for a thread stack, creation reports -2, a finished
 // slot cannot be restarted (-1) and waiting on the emptied slot returns at once.
 TEST(ThreadTable, ThreadCreationFailureLeavesTheSlotEmpty) {
+    if (sizeof(void*) == 8)
+        GTEST_SKIP() << "only a 32-bit address space can be filled until no thread stack fits; "
+                        "the 32-bit flavour runs this test";
     Report report;
     ASSERT_TRUE(RunChild("threads-exhausted", report));
     EXPECT_EQ("-2 -1 0 -1", report["exhausted"]);

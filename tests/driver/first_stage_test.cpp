@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <string>
 
 namespace {
@@ -34,17 +35,45 @@ struct StartTexts {
     std::string currentFolder;
 };
 
-std::string ReadRemoteText(HANDLE process, const char* parameters, int offset) {
-    struct {
-        USHORT length;
-        USHORT capacity;
-        DWORD buffer;
-    } text = {};
-    if (!ReadProcessMemory(process, parameters + offset, &text, sizeof text, nullptr)) return "(unreadable)";
+// The start of the process structures, laid out as Windows lays them out
+// for the pointer size of this build (the child is built alike).
+struct RemoteText {
+    USHORT length;
+    USHORT capacity;
+    const wchar_t* buffer;
+};
+struct ProcessParameters {
+    ULONG capacity, length, flags, debugFlags;
+    HANDLE console;
+    ULONG consoleFlags;
+    HANDLE standardInput, standardOutput, standardError;
+    RemoteText currentFolder;
+    HANDLE currentFolderHandle;
+    RemoteText dllPath;
+    RemoteText imagePath;
+    RemoteText commandLine;
+};
+struct ProcessBlock {
+    BYTE flags[4];
+    HANDLE mutant;
+    void* imageBase;
+    void* loaderData;
+    const ProcessParameters* parameters;
+};
+struct BasicInformation {
+    LONG exitStatus;
+    const ProcessBlock* block;
+    ULONG_PTR rest[4];
+};
+static_assert(offsetof(ProcessParameters, currentFolder) == (sizeof(void*) == 8 ? 0x38 : 0x24), "layout");
+static_assert(offsetof(ProcessParameters, commandLine) == (sizeof(void*) == 8 ? 0x70 : 0x40), "layout");
+static_assert(offsetof(ProcessBlock, parameters) == (sizeof(void*) == 8 ? 0x20 : 0x10), "layout");
+
+std::string ReadRemoteText(HANDLE process, const RemoteText* where) {
+    RemoteText text = {};
+    if (!ReadProcessMemory(process, where, &text, sizeof text, nullptr)) return "(unreadable)";
     std::wstring wide(text.length / 2, L'\0');
-    if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<ULONG_PTR>(text.buffer)),
-                           &wide[0], text.length, nullptr))
-        return "(unreadable)";
+    if (!ReadProcessMemory(process, text.buffer, &wide[0], text.length, nullptr)) return "(unreadable)";
     char narrow[4096] = "";
     WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), narrow, sizeof narrow - 1,
                         nullptr, nullptr);
@@ -58,16 +87,12 @@ StartTexts ReadStartTexts(DWORD processId) {
     using Query = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
     Query query = reinterpret_cast<Query>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
-    struct {
-        LONG exitStatus;
-        const char* peb;
-        ULONG_PTR rest[4];
-    } basic = {};
-    const char* parameters = nullptr;
+    BasicInformation basic = {};
+    const ProcessParameters* parameters = nullptr;
     if (query != nullptr && query(process, 0, &basic, sizeof basic, nullptr) == 0 &&
-        ReadProcessMemory(process, basic.peb + 0x10, &parameters, sizeof parameters, nullptr)) {
-        texts.currentFolder = ReadRemoteText(process, parameters, 0x24);
-        texts.commandLine = ReadRemoteText(process, parameters, 0x40);
+        ReadProcessMemory(process, &basic.block->parameters, &parameters, sizeof parameters, nullptr)) {
+        texts.currentFolder = ReadRemoteText(process, &parameters->currentFolder);
+        texts.commandLine = ReadRemoteText(process, &parameters->commandLine);
     }
     CloseHandle(process);
     return texts;

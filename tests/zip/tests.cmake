@@ -6,6 +6,7 @@ kivo_add_test(NAME zip_pure_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/zip_pure_test
 file(GLOB ZIP_GOLDEN ${CMAKE_CURRENT_LIST_DIR}/golden/*.zip)
 string(REPLACE ";" " " ZIP_GOLDEN "${ZIP_GOLDEN}")
 kivo_add_test(NAME zip_container_test SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/zip_verify_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zip_container_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zip_test_support.cpp
   ARGS --gtest_filter=-*FourGibibyte*

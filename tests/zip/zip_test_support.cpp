@@ -1,6 +1,10 @@
 #include "zip_test_support.h"
 
 #include "bench/bench.h"
+#include "zip/zip.h"
+#include "zip/zip_verify.h"
+
+#include <gtest/gtest.h>
 
 #include <windows.h>
 
@@ -215,6 +219,32 @@ void Declare(const std::string& archive, const std::vector<Expected>& entries, c
     }
     json += std::string("], \"sevenZip\": ") + (sevenZip ? "true" : "false") + "}\n";
     bench::WriteFileBytes(PathOf(archive + ".json"), json);
+    // Read back as the Files step does; enciphered data is not the verifier's to read.
+    bool enciphered = false;
+    for (const Expected& e : entries)
+        enciphered = enciphered || (!password.empty() && !e.folder);
+    EXPECT_EQ(Verify(archive, entries), enciphered ? ZIP_ERR_VERIFY : ZIP_OK) << archive;
+}
+
+namespace {
+
+std::wstring WidePathOf(const std::string& name) {
+    const std::string path = PathOf(name);
+    std::wstring wide(path.size() + 1, L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], int(wide.size())) - 1);
+    return wide;
+}
+
+} // namespace
+
+int Verify(const std::string& archive, const std::vector<Expected>& entries) {
+    std::vector<ZipVerifyExpected> expected;
+    for (const Expected& e : entries)
+        expected.push_back(
+            {e.name.data(), uint32_t(e.name.size()),
+             Crc32Update(0, reinterpret_cast<const uint8_t*>(e.content.data()), uint32_t(e.content.size())),
+             e.content.size()});
+    return ZipVerifyArchiveFile(WidePathOf(archive).c_str(), expected.data(), uint32_t(expected.size()));
 }
 
 } // namespace ziptest

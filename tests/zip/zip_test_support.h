@@ -72,4 +72,8 @@ struct Expected {
 void Declare(const std::string& archive, const std::vector<Expected>& entries,
              const std::string& password = "", bool sevenZip = true);
 
+// ZipVerifyArchiveFile over archive (a file under C:\ziptest) and these entries;
+// Declare verifies every archive it declares.
+int Verify(const std::string& archive, const std::vector<Expected>& entries);
+
 } // namespace ziptest

@@ -1,0 +1,192 @@
+// The archive verifier, natively with sanitizers, on archives that Python's
+// zipfile wrote (zip_fixtures.py): each one verifies, and every damage to a
+// byte the format gives meaning to, every truncation and every difference
+// from the expected entries is refused.
+#include "memory_zip.h"
+#include "zip/zip_archive.h"
+#include "zip/zip_verify.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Entry {
+    std::string name;
+    uint64_t size, dataAt, stored;
+    uint32_t crc;
+};
+
+struct Fixture {
+    std::vector<uint8_t> bytes;
+    uint64_t prefix = 0; // zero bytes in front of them
+    std::set<uint64_t> unchecked;
+    std::vector<Entry> entries;
+    bool failRead = false;
+};
+
+Fixture Load(const std::string& name) {
+    Fixture f;
+    std::ifstream zip(std::string(ZIP_FIXTURES) + "/" + name + ".zip", std::ios::binary);
+    f.bytes.assign(std::istreambuf_iterator<char>(zip), {});
+    std::ifstream manifest(std::string(ZIP_FIXTURES) + "/" + name + ".txt");
+    for (std::string line, word; std::getline(manifest, line);) {
+        std::istringstream in(line);
+        in >> word;
+        if (word == "prefix") in >> f.prefix;
+        for (uint64_t at; word == "unchecked" && in >> at;)
+            f.unchecked.insert(at);
+        if (word != "entry") continue;
+        Entry e;
+        std::string hex;
+        in >> e.size >> std::hex >> e.crc >> std::dec >> e.dataAt >> e.stored >> hex;
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+            e.name.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        f.entries.push_back(e);
+    }
+    EXPECT_FALSE(f.bytes.empty() || f.entries.empty()) << name;
+    return f;
+}
+
+int64_t ReadFixture(void* context, uint64_t offset, uint8_t* buffer, uint32_t count) {
+    const Fixture& f = *static_cast<const Fixture*>(context);
+    if (f.failRead) return -1;
+    if (offset + count > f.prefix + f.bytes.size()) abort(); // never past the size it was given
+    for (uint32_t i = 0; i < count; ++i, ++offset)
+        buffer[i] = offset < f.prefix ? 0 : f.bytes[offset - f.prefix];
+    return count;
+}
+
+std::vector<ZipVerifyExpected> ExpectedOf(const Fixture& f) {
+    std::vector<ZipVerifyExpected> list;
+    for (const Entry& e : f.entries)
+        list.push_back({e.name.data(), uint32_t(e.name.size()), e.crc, e.size});
+    return list;
+}
+
+int Verify(const Fixture& f, const std::vector<ZipVerifyExpected>& expected, uint64_t size = UINT64_MAX) {
+    const ZipVerifyReader reader = {const_cast<Fixture*>(&f), ReadFixture,
+                                    size != UINT64_MAX ? size : f.prefix + f.bytes.size()};
+    return ZipVerifyArchive(&reader, expected.data(), uint32_t(expected.size()));
+}
+
+const char* const fixtures[] = {"forced", "streamed", "shifted", "escaped"};
+
+} // namespace
+
+TEST(ZipVerify, ArchivesOfEveryLayoutVerify) {
+    for (const char* name : fixtures) {
+        const Fixture f = Load(name);
+        EXPECT_EQ(Verify(f, ExpectedOf(f)), ZIP_OK) << name;
+    }
+}
+
+// Each byte inverted in turn: in the data, the headers, the descriptors, the
+// directory and the end records. Only the fields that carry nothing the
+// archive's contents depend on may change unnoticed.
+TEST(ZipVerify, EveryByteThatMattersIsChecked) {
+    for (const char* name : fixtures) {
+        Fixture f = Load(name);
+        const auto expected = ExpectedOf(f);
+        for (size_t at = 0; at < f.bytes.size(); ++at) {
+            f.bytes[at] ^= 0xFF;
+            const int result = Verify(f, expected);
+            f.bytes[at] ^= 0xFF;
+            if (f.unchecked.count(at) == 0) EXPECT_EQ(result, ZIP_ERR_VERIFY) << name << " byte " << at;
+            if (f.unchecked.count(at) != 0) EXPECT_EQ(result, ZIP_OK) << name << " byte " << at;
+        }
+    }
+}
+
+TEST(ZipVerify, TruncatedOrExtendedArchivesFail) {
+    for (const char* name : fixtures) {
+        Fixture f = Load(name);
+        const auto expected = ExpectedOf(f);
+        for (uint64_t size = 0; size < f.prefix + f.bytes.size(); size += size < f.prefix ? f.prefix : 1)
+            EXPECT_EQ(Verify(f, expected, size), ZIP_ERR_VERIFY) << name << " cut to " << size;
+        f.bytes.push_back(0);
+        EXPECT_EQ(Verify(f, expected), ZIP_ERR_VERIFY) << name << " with a byte after its end";
+    }
+}
+
+TEST(ZipVerify, ExpectedEntriesMustMatchOneForOne) {
+    const Fixture f = Load("forced");
+    const auto expected = ExpectedOf(f);
+    for (size_t i = 0; i < expected.size(); ++i) {
+        auto wrong = expected;
+        wrong[i].crc32 ^= 1;
+        EXPECT_EQ(Verify(f, wrong), ZIP_ERR_VERIFY) << "CRC of " << i;
+        wrong = expected;
+        wrong[i].size += 1;
+        EXPECT_EQ(Verify(f, wrong), ZIP_ERR_VERIFY) << "size of " << i;
+        wrong = expected;
+        wrong[i].nameLength -= 1;
+        EXPECT_EQ(Verify(f, wrong), ZIP_ERR_VERIFY) << "name of " << i;
+        wrong = expected;
+        wrong.erase(wrong.begin() + long(i));
+        EXPECT_EQ(Verify(f, wrong), ZIP_ERR_VERIFY) << "without " << i;
+        wrong = expected;
+        wrong.insert(wrong.begin() + long(i), expected[i]);
+        EXPECT_EQ(Verify(f, wrong), ZIP_ERR_VERIFY) << "twice " << i;
+    }
+    auto swapped = expected;
+    std::swap(swapped[0], swapped[1]);
+    EXPECT_EQ(Verify(f, swapped), ZIP_ERR_VERIFY);
+    EXPECT_EQ(Verify(f, {}), ZIP_ERR_VERIFY);
+}
+
+// The directory lists every entry once: a header the end record does not
+// count, or two headers of one entry, fail even when the list says the same.
+TEST(ZipVerify, DirectoryListsEachEntryOnce) {
+    Fixture f = Load("forced");
+    auto expected = ExpectedOf(f);
+    uint8_t* end = f.bytes.data() + f.bytes.size() - 22;
+    const auto add = [](uint8_t* at, int delta) { at[0] = uint8_t(at[0] + delta); };
+    add(end + 8, -1), add(end + 10, -1);
+    expected.pop_back();
+    EXPECT_EQ(Verify(f, expected), ZIP_ERR_VERIFY);
+
+    f = Load("forced");
+    expected = ExpectedOf(f);
+    expected.insert(expected.begin(), expected[0]);
+    const size_t directory = f.bytes[f.bytes.size() - 6] | f.bytes[f.bytes.size() - 5] << 8;
+    const size_t first = 46 + f.entries[0].name.size(); // zipfile adds no field to a small entry's header
+    f.bytes.insert(f.bytes.begin() + long(directory), f.bytes.begin() + long(directory),
+                   f.bytes.begin() + long(directory + first));
+    end = f.bytes.data() + f.bytes.size() - 22;
+    add(end + 8, 1), add(end + 10, 1), add(end + 12, int(first));
+    EXPECT_EQ(Verify(f, expected), ZIP_ERR_VERIFY);
+}
+
+// Readers that honour the UTF-8 flag refuse a name that is not UTF-8.
+TEST(ZipVerify, FlaggedNameMustBeUtf8) {
+    Fixture f = Load("forced");
+    std::string& name = f.entries[1].name; // "Données été.txt", flagged
+    const size_t at = name.find('\xC3');
+    ASSERT_NE(at, std::string::npos);
+    for (size_t i = 0; i + name.size() <= f.bytes.size(); ++i)
+        if (std::memcmp(f.bytes.data() + i, name.data(), name.size()) == 0)
+            f.bytes[i + at] = 0xE9; // Latin-1 é
+    name[at] = '\xE9';
+    EXPECT_EQ(Verify(f, ExpectedOf(f)), ZIP_ERR_VERIFY);
+}
+
+TEST(ZipVerify, ReadFailureAllocationFailureAndBadArguments) {
+    Fixture f = Load("forced");
+    const auto expected = ExpectedOf(f);
+    f.failRead = true;
+    EXPECT_EQ(Verify(f, expected), ZIP_ERR_READ);
+    f.failRead = false;
+    memzip::FailAllocations(true);
+    EXPECT_EQ(Verify(f, expected), ZIP_ERR_NOMEM);
+    memzip::FailAllocations(false);
+    EXPECT_EQ(ZipVerifyArchive(nullptr, expected.data(), 1), ZIP_ERR_ARGS);
+    const ZipVerifyReader reader = {&f, ReadFixture, f.bytes.size()};
+    EXPECT_EQ(ZipVerifyArchive(&reader, nullptr, 1), ZIP_ERR_ARGS);
+}
