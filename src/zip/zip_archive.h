@@ -17,7 +17,7 @@ enum ZipResult : int {
     ZIP_ERR_ENDED = 13,      // central directory already written
     ZIP_ERR_SEEK = 16,       // the sink could not be repositioned
     ZIP_ERR_STOREDSIZE = 17, // non-seekable sink: stored data differs from its header
-    ZIP_ERR_TOOBIG = 18,     // the format's 32-bit sizes/offsets or 16-bit count would wrap
+    ZIP_ERR_TOOBIG = 18,     // beyond even Zip64: a name over 65,535 bytes, a source past its announcement
     ZIP_ERR_VERIFY = 19,     // the archive read back differs from what was written into it
 };
 
