@@ -99,16 +99,18 @@ HANDLE CreateArchiveFile(const char* dataFolder, char* name) {
                           now.wHour, now.wMinute, now.wSecond) != 0)
         return INVALID_HANDLE_VALUE;
     SECURITY_ATTRIBUTES* security = rights.attributes.nLength != 0 ? &rights.attributes : nullptr;
+    DWORD cause = ERROR_FILE_EXISTS;
     for (int number = 1; number <= NAME_ATTEMPTS; ++number) {
         if (ArchiveNameNumbered(name, ARCHIVE_NAME_CAPACITY, dated, number) != 0) break;
         HANDLE file =
             CreateFileA(name, GENERIC_WRITE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         // A folder of that name may answer that access is denied.
-        const DWORD cause = GetLastError();
+        cause = GetLastError();
         if (cause != ERROR_FILE_EXISTS && cause != ERROR_ALREADY_EXISTS && cause != ERROR_ACCESS_DENIED)
             break;
     }
+    RunLogWrite("archive %s not created under it or a numbered name: Windows error %lu", dated, cause);
     name[0] = '\0';
     return INVALID_HANDLE_VALUE;
 }

@@ -321,28 +321,18 @@ bool Grow(void** block, uint32_t* capacity, uint64_t needed, uint32_t used) {
 // slash for a folder. Sets flag 0x0800 when the name is not plain ASCII.
 int StoreName(ZipArchive* archive, ZipEntry* entry, Text name, bool folder) {
     if (name.empty()) return ZIP_ERR_ARGS;
+    // Every byte or unit of the text gives at least one byte of the name.
+    size_t length = name.wide != nullptr ? std::wcslen(name.wide) : std::strlen(name.narrow);
+    if (length > NAME_LIMIT) return ZIP_ERR_TOOBIG;
     wchar_t* converted = nullptr;
     const wchar_t* wide = name.wide;
-    size_t length = 0;
-    if (wide == nullptr) {
-        length = std::strlen(name.narrow);
-        if (!ZipNameIsAscii(name.narrow, length)) {
-            const int units =
-                MultiByteToWideChar(CP_ACP, 0, name.narrow, static_cast<int>(length), nullptr, 0);
-            converted =
-                units > 0 ? static_cast<wchar_t*>(ZipAlloc(uint32_t(units) * sizeof(wchar_t))) : nullptr;
-            if (converted == nullptr) return ZIP_ERR_NOMEM;
-            MultiByteToWideChar(CP_ACP, 0, name.narrow, static_cast<int>(length), converted, units);
-            wide = converted;
-            length = static_cast<size_t>(units);
-        }
-    } else {
-        length = std::wcslen(wide);
-    }
-    // Every unit or byte of the text gives at least one byte of the name.
-    if (length > NAME_LIMIT) {
-        ZipFree(converted);
-        return ZIP_ERR_TOOBIG;
+    if (wide == nullptr && !ZipNameIsAscii(name.narrow, length)) {
+        const int units = MultiByteToWideChar(CP_ACP, 0, name.narrow, static_cast<int>(length), nullptr, 0);
+        converted = units > 0 ? static_cast<wchar_t*>(ZipAlloc(uint32_t(units) * sizeof(wchar_t))) : nullptr;
+        if (converted == nullptr) return ZIP_ERR_NOMEM;
+        MultiByteToWideChar(CP_ACP, 0, name.narrow, static_cast<int>(length), converted, units);
+        wide = converted;
+        length = static_cast<size_t>(units);
     }
     // Three UTF-8 bytes at most per UTF-16 unit, a final slash and a zero.
     int result =

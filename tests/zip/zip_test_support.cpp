@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <map>
 
 namespace ziptest {
@@ -239,11 +240,16 @@ std::wstring WidePathOf(const std::string& name) {
 
 int Verify(const std::string& archive, const std::vector<Expected>& entries) {
     std::vector<ZipVerifyExpected> expected;
-    for (const Expected& e : entries)
+    const std::string zeros(1 << 20, '\0');
+    for (const Expected& e : entries) {
+        uint32_t crc =
+            Crc32Update(0, reinterpret_cast<const uint8_t*>(e.content.data()), uint32_t(e.content.size()));
+        for (uint64_t left = e.zeros; left > 0; left -= std::min<uint64_t>(left, zeros.size()))
+            crc = Crc32Update(crc, reinterpret_cast<const uint8_t*>(zeros.data()),
+                              uint32_t(std::min<uint64_t>(left, zeros.size())));
         expected.push_back(
-            {e.name.data(), uint32_t(e.name.size()),
-             Crc32Update(0, reinterpret_cast<const uint8_t*>(e.content.data()), uint32_t(e.content.size())),
-             e.content.size()});
+            {e.name.data(), uint32_t(e.name.size()), crc, e.zeros != 0 ? e.zeros : e.content.size()});
+    }
     return ZipVerifyArchiveFile(WidePathOf(archive).c_str(), expected.data(), uint32_t(expected.size()));
 }
 
