@@ -95,7 +95,8 @@ int DemoMain(const char* reportPath) {
     removed.push_back({"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO",
                        bench::RegKeyExists(HKEY_LOCAL_MACHINE,
                                            "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO")});
-    removed.push_back({"HKCU\\Software\\TMW", bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW")});
+    removed.push_back(
+        {"HKCU\\Software\\TMW\\KIVO", bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW\\KIVO")});
     for (const char* name : {"KIVO", "REVERIRA"}) {
         removed.push_back({std::string("HKCU\\Environment ") + name,
                            bench::RegValueExists(HKEY_CURRENT_USER, "Environment", name)});
@@ -113,6 +114,8 @@ int DemoMain(const char* reportPath) {
         {"HKCR\\.kvx and HKCR\\Other.Document", bench::RegKeyExists(HKEY_CLASSES_ROOT, "Other.Document")});
     kept.push_back(
         {"HKCU\\Software\\Other Vendor", bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\Other Vendor")});
+    kept.push_back({"HKCU\\Software\\TMW with the maker's Common key",
+                    bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW\\Common")});
     kept.push_back({"HKCU\\Environment KIVO_OTHER",
                     bench::RegValueExists(HKEY_CURRENT_USER, "Environment", "KIVO_OTHER")});
     ListItems(report, "Removed:", removed, false);

@@ -270,7 +270,9 @@ TEST(EndToEnd, WholeUninstall) {
     EXPECT_FALSE(bench::RegKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
     EXPECT_TRUE(bench::RegKeyExists(HKEY_LOCAL_MACHINE,
                                     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"));
-    EXPECT_FALSE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW"));
+    // The maker's key stays for what else it holds.
+    EXPECT_FALSE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW\\KIVO"));
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW\\Common"));
     EXPECT_TRUE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\Other Vendor"));
     EXPECT_TRUE(bench::Exists("C:\\Apps\\Other\\other.exe"));
     EXPECT_TRUE(bench::Exists("C:\\Apps\\KIVO2\\k2.exe"));
