@@ -73,7 +73,7 @@ bool ReadFileBytes(const std::string& path, std::string& bytes);
 bool Exists(const std::string& path); // file or folder
 bool IsFolder(const std::string& path);
 bool MakeFolders(const std::string& path);                    // every missing folder of the path
-void RemoveTree(const std::string& path);                     // clears read-only bits on the way
+void RemoveTree(const std::string& path);                     // clears read-only bits; never follows a link
 std::vector<std::string> ListTree(const std::string& folder); // relative paths, files and folders, sorted
 std::string TempFolder();                                     // %TEMP% without trailing backslash
 std::string Utf8(const std::string& ansi);                    // ANSI code page text in UTF-8

@@ -106,6 +106,29 @@ TEST(ProgramFilesDelete, LeavesTheUsersDataForTheArchive) {
               bench::ListTree(install));
 }
 
+// The links come from links.sh. Behind each lie files that the program-file
+// masks would match: all stay.
+TEST(ProgramFilesDelete, NothingBehindALinkBelowTheInstallationIsTouched) {
+    const Tree outside = {"Doc\\",       "Doc\\manual.pdf", "Prog\\", "Prog\\KIVO.EXE", "Prog\\KV.KV",
+                          "Prog\\a.kiv", "Prog\\core.dll",  "Zav\\",  "Zav\\z.bin"};
+    ASSERT_TRUE(MakeTree("C:\\Outside", outside));
+    ASSERT_TRUE(MakeTree("C:\\Linked\\KIVO", {"uninstKIVO.exe", "run.log", "data.kvo"}));
+    ProgramFilesDelete("C:\\Linked\\KIVO");
+    EXPECT_EQ(outside, bench::ListTree("C:\\Outside"));
+    EXPECT_FALSE(bench::Exists("C:\\Linked\\KIVO\\uninstKIVO.exe"));
+    EXPECT_TRUE(bench::Exists("C:\\Linked\\KIVO\\data.kvo"));
+
+    // The folder-tree deletion takes the links, never what they lead to.
+    FolderDeleteTree("C:\\Linked\\KIVO", 1);
+    EXPECT_EQ(outside, bench::ListTree("C:\\Outside"));
+
+    // A moved installation: the installation folder itself is a link, and
+    // what lies below it is treated as usual.
+    ASSERT_TRUE(MakeTree("C:\\Moved", {"KIVO.EXE", "DOC\\manual.pdf", "KIVO\\core.dll", "Data\\x.exe"}));
+    ProgramFilesDelete("C:\\Moved");
+    EXPECT_EQ((Tree{"DOC\\", "Data\\", "Data\\x.exe", "KIVO\\"}), bench::ListTree("C:\\Real\\Install"));
+}
+
 TEST(PathIsInFolder, WholeComponentsIgnoringCaseOfAToZ) {
     EXPECT_TRUE(PathIsInFolder("C:\\Prog\\KIVO", "c:\\prog\\kivo\\x.exe"));
     EXPECT_TRUE(PathIsInFolder("C:\\Prog\\KIVO", "C:\\PROG\\KIVO"));
