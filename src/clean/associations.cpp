@@ -9,6 +9,8 @@ namespace {
 // ".", at most 9 characters, the zero.
 constexpr size_t EXTENSION_CAPACITY = 12;
 constexpr size_t EXTENSION_LENGTH = 10;
+// Registry key names have at most 255 characters.
+constexpr DWORD KEY_NAME_CAPACITY = 256;
 
 // The dot and at most nine characters behind it, upper case A to Z only;
 // false for an extension that is empty or would reach beyond its own key.
@@ -23,10 +25,64 @@ bool ExtensionKeyName(const char* extension, char* keyName) {
     return length > 1;
 }
 
+// Classes that belong to Windows and its shell: an extension that names one
+// of them borrowed it.
+const char* const shellClasses[] = {
+    "*",         "AllFilesystemObjects",
+    "AppID",     "Applications",
+    "batfile",   "CLSID",
+    "cmdfile",   "comfile",
+    "Directory", "DesktopBackground",
+    "dllfile",   "Drive",
+    "exefile",   "file",
+    "Folder",    "ftp",
+    "htmlfile",  "http",
+    "https",     "inffile",
+    "Interface", "JSFile",
+    "lnkfile",   "mailto",
+    "MIME",      "Msi.Package",
+    "Network",   "piffile",
+    "Printers",  "regfile",
+    "scrfile",   "SystemFileAssociations",
+    "TypeLib",   "Unknown",
+    "VBSFile",   "WSFFile",
+};
+
+// Whether an extension other than ours names programKey as its class. When
+// the classes cannot be read through, the key counts as used.
+bool OtherExtensionNames(const char* programKey, const char* ownExtension) {
+    for (DWORD index = 0;; ++index) {
+        char name[KEY_NAME_CAPACITY];
+        DWORD length = sizeof name;
+        const LONG listed =
+            RegEnumKeyExA(HKEY_CLASSES_ROOT, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (listed == ERROR_NO_MORE_ITEMS) return false;
+        if (listed != ERROR_SUCCESS) return true;
+        if (name[0] != '.' || lstrcmpiA(name, ownExtension) == 0) continue;
+        void* data = nullptr;
+        DWORD size = 0;
+        const int type = RegistryReadValue(HKEY_CLASSES_ROOT, name, nullptr, &data, &size);
+        const bool names = (type == REG_SZ || type == REG_EXPAND_SZ) && data != nullptr &&
+                           lstrcmpiA(static_cast<const char*>(data), programKey) == 0;
+        std::free(data);
+        if (names) return true;
+    }
+}
+
+// A program key that is not the product's alone: another extension's key, a
+// class of the shell, or the class of another extension as well.
+bool ProgramKeyShared(const char* programKey, const char* ownExtension) {
+    if (programKey[0] == '.') return true;
+    for (const char* shellClass : shellClasses)
+        if (lstrcmpiA(programKey, shellClass) == 0) return true;
+    return OtherExtensionNames(programKey, ownExtension);
+}
+
 } // namespace
 
-// The program key is deleted whatever program it belongs to; only a name
-// that is not a key directly under HKEY_CLASSES_ROOT is refused.
+// The program key goes only when it is the product's alone (no other
+// extension and not the shell uses it); a name that is not a key directly
+// under HKEY_CLASSES_ROOT is refused.
 int AssociationRemove(const char* extension) {
     char keyName[EXTENSION_CAPACITY];
     if (extension == nullptr || !ExtensionKeyName(extension, keyName)) return 1;
@@ -46,7 +102,7 @@ int AssociationRemove(const char* extension) {
         if (name != nullptr) {
             std::memcpy(name, programKey, programLength);
             name[programLength] = '\0';
-            RegistryDeleteKeyTree(HKEY_CLASSES_ROOT, name);
+            if (!ProgramKeyShared(name, keyName)) RegistryDeleteKeyTree(HKEY_CLASSES_ROOT, name);
             std::free(name);
         }
     }

@@ -145,6 +145,38 @@ void WalkTree(TreeWalk& walk) {
     }
 }
 
+// A program subfolder (DOC, KIVO, ZAVURE) that may be entered: it is no link
+// and, on the NT family, it stays open while its files go, shared without
+// the right to delete, so that nobody can rename it or swap a link in for it
+// meanwhile. Windows 9x has neither links nor folder handles.
+struct SubfolderHold {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    bool usable = false;
+
+    explicit SubfolderHold(const char* folder) {
+        const DWORD attributes = GetFileAttributesA(folder);
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            return;
+        if ((GetVersion() & 0x80000000u) != 0) {
+            usable = true;
+            return;
+        }
+        handle = CreateFileA(folder, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        // What was opened is the folder itself, even if a link took its name
+        // after the test above.
+        BY_HANDLE_FILE_INFORMATION opened;
+        usable = handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &opened) &&
+                 (opened.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    }
+    ~SubfolderHold() {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+    SubfolderHold(const SubfolderHold&) = delete;
+    SubfolderHold& operator=(const SubfolderHold&) = delete;
+};
+
 } // namespace
 
 bool FileDeleteOrGone(const char* path) {
@@ -239,6 +271,13 @@ void ProgramFilesDelete(const char* installFolder) {
         if (!TextCopy(folder, sizeof folder, installFolder) ||
             !TextAppend(folder, sizeof folder, files.subfolder))
             continue;
-        FolderDeleteFiles(folder, files.mask);
+        // The installation folder itself may be a link (a moved installation);
+        // nothing behind a link below it is ever touched.
+        if (files.subfolder[0] == '\0') {
+            FolderDeleteFiles(folder, files.mask);
+            continue;
+        }
+        SubfolderHold held(folder);
+        if (held.usable) FolderDeleteFiles(folder, files.mask);
     }
 }

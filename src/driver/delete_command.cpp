@@ -3,6 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+const char* const DELETE_COPY_VARIABLE = "uninstKIVO_copy";
+const char* const DELETE_FOLDER_VARIABLE = "uninstKIVO_folder";
+
+static const char PRIVATE_FOLDER_PREFIX[] = "uninstKIVO-";
+static const size_t PRIVATE_FOLDER_PREFIX_LENGTH = sizeof PRIVATE_FOLDER_PREFIX - 1;
+
 // snprintf reports the length it wanted; a text that did not fit is refused
 // and the buffer left empty, so a cut name can never be used.
 static int FormatResult(char* out, int capacity, int wanted) {
@@ -13,9 +19,33 @@ static int FormatResult(char* out, int capacity, int wanted) {
     return 0;
 }
 
-bool InterpreterCanRetry(const char* comspec) {
-    const char* name = std::strrchr(comspec, '\\');
-    name = name == nullptr ? comspec : name + 1;
+static bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+bool PrivateFolderNameFormat(char* out, int capacity, const unsigned char* random) {
+    const int length = static_cast<int>(PRIVATE_FOLDER_PREFIX_LENGTH) + 2 * PRIVATE_FOLDER_RANDOM_BYTES;
+    if (out == nullptr || capacity <= length) {
+        if (out != nullptr && capacity > 0) out[0] = '\0';
+        return false;
+    }
+    std::memcpy(out, PRIVATE_FOLDER_PREFIX, PRIVATE_FOLDER_PREFIX_LENGTH);
+    for (int i = 0; i < PRIVATE_FOLDER_RANDOM_BYTES; ++i)
+        std::snprintf(out + PRIVATE_FOLDER_PREFIX_LENGTH + 2 * i, 3, "%02X", random[i]);
+    return true;
+}
+
+bool IsPrivateFolderName(const char* name) {
+    if (std::strncmp(name, PRIVATE_FOLDER_PREFIX, PRIVATE_FOLDER_PREFIX_LENGTH) != 0) return false;
+    const char* digits = name + PRIVATE_FOLDER_PREFIX_LENGTH;
+    for (int i = 0; i < 2 * PRIVATE_FOLDER_RANDOM_BYTES; ++i)
+        if (!IsHexDigit(digits[i])) return false;
+    return digits[2 * PRIVATE_FOLDER_RANDOM_BYTES] == '\0';
+}
+
+bool InterpreterCanRetry(const char* interpreter) {
+    const char* name = std::strrchr(interpreter, '\\');
+    name = name == nullptr ? interpreter : name + 1;
     const char* wanted = "cmd.exe";
     for (; *name != '\0' && *wanted != '\0'; ++name, ++wanted) {
         char c = *name;
@@ -27,25 +57,41 @@ bool InterpreterCanRetry(const char* comspec) {
 
 // The copy cannot be deleted until the ending process has let go of its file,
 // and the interpreter may well start before that. cmd.exe can wait by itself:
-// the path is named once (%f keeps its quotes), and each attempt deletes the
-// file if it is still there and, if it is still there afterwards, waits about
-// a second with ping, which every Windows has. The loop is bounded; once the
-// file is gone the remaining rounds do nothing. Wine's cmd.exe does not accept
-// a parenthesised block right after "if", hence the block holds both tests.
+// each attempt deletes the file (read-only or not) if it is still there and,
+// if it is still there afterwards, waits about a second with ping. The loop is
+// bounded; once the file is gone the remaining rounds do nothing, and the
+// emptied folder goes after the loop.
+//
+// The paths come from the interpreter's environment, expanded once: typed
+// into the command, a "%", "^", "&" or ")" of the TEMP folder's path would be
+// read as part of the command. /d keeps AutoRun commands of the registry
+// away, /v:off a "!" of the path. Wine's cmd.exe does not accept a
+// parenthesised block right after "if", hence the block holds both tests.
 // Interpreters without loops (command.com) get the single attempt.
-int DeleteCommandFormat(char* out, int capacity, const char* comspec, const char* folder,
-                        const char* fileName) {
+int DeleteCommandFormat(char* out, int capacity, const char* interpreter, const char* pingProgram,
+                        const char* copyPath, bool removeFolder) {
     if (out == nullptr || capacity <= 0) return -1;
-    size_t folderLength = std::strlen(folder);
-    const char* separator = folderLength > 0 && folder[folderLength - 1] == '\\' ? "" : "\\";
     int wanted;
-    if (InterpreterCanRetry(comspec)) {
+    if (InterpreterCanRetry(interpreter)) {
+        char removal[64] = "";
+        if (removeFolder) std::snprintf(removal, sizeof removal, " & rd \"%%%s%%\"", DELETE_FOLDER_VARIABLE);
         wanted = std::snprintf(out, capacity,
-                               "%s /c for %%f in (\"%s%s%s\") do for /l %%i in (1,1,%d) do "
-                               "(if exist %%f del %%f & if exist %%f ping -n 2 127.0.0.1 >nul)",
-                               comspec, folder, separator, fileName, DELETE_ATTEMPTS);
+                               "\"%s\" /d /v:off /c (for %%f in (\"%%%s%%\") do for /l %%i in (1,1,%d) do "
+                               "(if exist %%f del /f %%f & if exist %%f \"%s\" -n 2 127.0.0.1 >nul))%s",
+                               interpreter, DELETE_COPY_VARIABLE, DELETE_ATTEMPTS, pingProgram, removal);
     } else {
-        wanted = std::snprintf(out, capacity, "%s /c del \"%s%s%s\"", comspec, folder, separator, fileName);
+        wanted = std::snprintf(out, capacity, "%s /c del \"%s\"", interpreter, copyPath);
     }
+    return FormatResult(out, capacity, wanted);
+}
+
+int DeleteEnvironmentFormat(char* out, int capacity, const char* windowsFolder, const char* copyPath,
+                            const char* copyFolder) {
+    if (out == nullptr || capacity <= 0) return -1;
+    // The names in order, as Windows keeps an environment block sorted.
+    const int wanted =
+        std::snprintf(out, capacity, "SystemRoot=%s%c%s=%s%c%s=%s%c", windowsFolder, '\0',
+                      DELETE_COPY_VARIABLE, copyPath, '\0', DELETE_FOLDER_VARIABLE, copyFolder, '\0');
+    // The block ends with a second zero, which snprintf adds behind the text.
     return FormatResult(out, capacity, wanted);
 }

@@ -1,7 +1,9 @@
 #include "clean/file_tests.h"
 #include "driver/catalogue.h"
 #include "driver/driver_state.h"
+#include "driver/folder_safety.h"
 #include "driver/message_box.h"
+#include "driver/private_copy.h"
 #include "driver/relaunch_argument.h"
 #include "driver/run_log.h"
 #include "driver/stages.h"
@@ -9,8 +11,6 @@
 #include "platform/registry.h"
 
 #include <windows.h>
-
-#include <commdlg.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -43,10 +43,18 @@ bool CopyText(char* out, int capacity, const char* text) {
     return TextFormat(out, capacity, "%s", text);
 }
 
+// The relaunch argument for installFolder, as the copy will check it.
+bool ArgumentPasses(char* argument, int argumentCapacity) {
+    char checked[PATH_CAPACITY];
+    return RelaunchArgumentBuild(installFolder, argument, argumentCapacity) &&
+           RelaunchArgumentCheck(argument, checked, sizeof checked) == RELAUNCH_OK;
+}
+
 // Sets installFolder; false when no usable installation was found. The folder
-// must also pass the copy's own argument check: a folder the copy would refuse
-// (a whole drive, a network path, a text too long) is refused here, before
-// the user is asked anything.
+// must also pass the copy's own checks: a folder the copy would refuse (a
+// whole drive, a network path, a text too long, a folder of Windows or of a
+// user) is refused here, before the user is asked anything. The copy gets
+// the folder made full and long.
 bool LocateInstallation(char* argument, int argumentCapacity) {
     if (FindInstallFolder(installFolder) == 0) {
         if (!ProgramFolderParent(installFolder)) return false;
@@ -56,9 +64,9 @@ bool LocateInstallation(char* argument, int argumentCapacity) {
             return false;
         if (!CopyText(installFolder, sizeof installFolder, ownFolder)) return false;
     }
-    char checked[PATH_CAPACITY];
-    return RelaunchArgumentBuild(installFolder, argument, argumentCapacity) &&
-           RelaunchArgumentCheck(argument, checked, sizeof checked) == RELAUNCH_OK;
+    return ArgumentPasses(argument, argumentCapacity) &&
+           InstallFolderCheck(installFolder, sizeof installFolder) == FOLDER_SAFE &&
+           ArgumentPasses(argument, argumentCapacity);
 }
 
 // Only a Yes goes on: a box that could not be shown is no consent. A quiet
@@ -103,23 +111,19 @@ int RunFirstStage() {
     char tempFolder[PATH_CAPACITY];
     DWORD tempLength = GetEnvironmentVariableA("TEMP", tempFolder, sizeof tempFolder);
     if (tempLength == 0) return Refuse(MSG_TEMP_UNDEFINED, 2);
-    if (tempLength >= sizeof tempFolder ||
-        !FolderJoin(tempFolder, ownFileName, tempCopyPath, sizeof tempCopyPath))
+    HANDLE copyHeld = INVALID_HANDLE_VALUE;
+    if (tempLength >= sizeof tempFolder || !UnattendedPassSwitches() ||
+        PrivateCopyMake(ownFolder, tempFolder, ownFileName, tempCopyPath, &copyHeld) != 0)
         return Refuse(MSG_LAUNCH_ERROR, 3);
-    if (FileCopy(ownFolder, tempCopyPath, 1) != 0) return Refuse(MSG_LAUNCH_ERROR, 3);
+    UnattendedLeaveFolder(ownPath, tempFolder, tempCopyPath);
 
-    if (!UnattendedPrepareCopy(ownPath, tempFolder)) return Refuse(MSG_LAUNCH_ERROR, 3);
     ReleaseInstanceMutex();
-    // The copy starts in the TEMP folder: started from Explorer, this stage's
-    // current folder is the installation folder, which the copy must remove.
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(tempCopyPath, commandLine, nullptr, nullptr, TRUE, 0, nullptr, tempFolder, &startup,
-                        &process))
+    HANDLE copyProcess = nullptr;
+    if (PrivateCopyStart(tempCopyPath, commandLine, copyHeld, &copyProcess) != 0) {
+        UnattendedCopyNotStarted();
         return Refuse(MSG_LAUNCH_ERROR, 3);
-    CloseHandle(process.hThread);
-    return FirstStageEnd(process.hProcess, tempCopyPath);
+    }
+    return FirstStageEnd(copyProcess, tempCopyPath);
 }
 
 } // namespace
@@ -139,42 +143,29 @@ int UninstallerMain(HINSTANCE instance, const char* argumentText) {
     if (refused != 0) return UnattendedEnd(Refuse(MSG_MISUSE, refused));
     if (kind != ARGUMENT_RELAUNCH) return UnattendedEnd(RunFirstStage());
 
-    if (RelaunchArgumentCheck(argumentText, installFolder, sizeof installFolder) != RELAUNCH_OK)
+    if (RelaunchArgumentCheck(argumentText, installFolder, sizeof installFolder) != RELAUNCH_OK ||
+        InstallFolderCheck(installFolder, sizeof installFolder) != FOLDER_SAFE)
         return UnattendedEnd(Refuse(MSG_MISUSE, 4));
     RunLogWrite("copy started for the installation folder %s", installFolder);
     return UnattendedEnd(RunSecondStage(instance));
 }
 
+// The module's own path: a command line's first word may name any file.
 int FindOwnPath(char* folderOut, char* fileNameOut) {
     folderOut[0] = '\0';
     fileNameOut[0] = '\0';
-    const char* commandLine = GetCommandLineA();
-    if (strnlen(commandLine, COMMAND_LINE_CAPACITY) >= static_cast<size_t>(COMMAND_LINE_CAPACITY)) return -1;
-    char token[PATH_CAPACITY];
-    if (!ProgramNameToken(commandLine, token, sizeof token)) return -1;
-    // The title may lack the extension, depending on the user's display settings.
-    char title[PATH_CAPACITY];
-    if (GetFileTitleA(token, title, sizeof title) != 0) return -1;
-
-    char* name = nullptr;
-    DWORD found = SearchPathA(nullptr, title, ".exe", PATH_CAPACITY, folderOut, &name);
-    if (found == 0 || found >= static_cast<DWORD>(PATH_CAPACITY) || name == nullptr || name == folderOut) {
-        folderOut[0] = '\0';
-        return -1;
-    }
-    size_t nameLength = strlen(name);
-    bool hasExe = nameLength > 4 && _stricmp(name + nameLength - 4, ".exe") == 0;
-    bool named = nameLength > 4 && !hasExe ? TextFormat(fileNameOut, PATH_CAPACITY, "%s.exe", name)
-                                           : CopyText(fileNameOut, PATH_CAPACITY, name);
-    if (!named) {
-        folderOut[0] = '\0';
-        return -1;
-    }
+    char path[PATH_CAPACITY];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    // A path that fills the buffer may have been cut.
+    if (length == 0 || length >= sizeof path) return -1;
+    const char* name = strrchr(path, '\\');
+    if (name == nullptr || name[1] == '\0') return -1;
+    CopyText(fileNameOut, PATH_CAPACITY, name + 1);
     // A program in a drive's root keeps the root's backslash (C:\).
-    if (name - folderOut >= 2 && name[-2] == ':')
-        name[0] = '\0';
-    else
-        name[-1] = '\0';
+    size_t folderLength = static_cast<size_t>(name - path);
+    if (folderLength == 2 && path[1] == ':') folderLength = 3;
+    memcpy(folderOut, path, folderLength);
+    folderOut[folderLength] = '\0';
     return 0;
 }
 

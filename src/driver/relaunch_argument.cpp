@@ -14,16 +14,24 @@ bool IsLetter(char c) {
 bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 
 // Windows drops trailing dots and blanks from a path component, so a component
 // made of nothing else names no folder of its own (".." is handled apart).
+// Only the blank itself is dropped: a tab is part of the name.
 bool NamesNoFolder(const char* start, size_t length) {
     for (size_t i = 0; i < length; ++i)
-        if (start[i] != '.' && !IsBlank(start[i])) return false;
+        if (start[i] != '.' && start[i] != ' ') return false;
     return true;
+}
+
+// Control characters, wildcards, quotes, pipes and redirections never occur
+// in a Windows file name; a ":" past the drive would name a data stream.
+bool HoldsBadCharacter(const char* folder) {
+    for (const char* c = folder; *c != '\0'; ++c) {
+        const unsigned char u = static_cast<unsigned char>(*c);
+        if (u < 32 || std::strchr("<>\"|?*", *c) != nullptr || (*c == ':' && c != folder + 1)) return true;
+    }
+    return false;
 }
 
 // folder, "\" unless the folder ends with one (or, when driveIsEnough, with
@@ -79,6 +87,7 @@ RelaunchCheck RelaunchArgumentCheck(const char* argumentText, char* folderOut, i
     // "C:KIVO" lies below whatever the copy's current folder on C: is, which
     // is not the folder the user confirmed.
     if (!IsSeparator(folder[2])) return RELAUNCH_RELATIVE_FOLDER;
+    if (HoldsBadCharacter(folder)) return RELAUNCH_BAD_CHARACTER;
     memcpy(folderOut, folder, folderLength + 1);
     return RELAUNCH_OK;
 }
@@ -91,28 +100,6 @@ bool RelaunchArgumentBuild(const char* folder, char* out, int capacity) {
 // copy exactly the relaunch argument as its argument text.
 bool CopyCommandLineBuild(const char* programName, const char* argument, char* out, int capacity) {
     return TextFormat(out, capacity, "\"%s\" %s", programName, argument);
-}
-
-bool ProgramNameToken(const char* commandLine, char* out, int capacity) {
-    const char* p = commandLine;
-    while (IsBlank(*p))
-        ++p;
-    const char* start = p;
-    if (*p == '"') {
-        start = ++p;
-        while (*p && *p != '"')
-            ++p;
-    } else {
-        while (*p && !IsBlank(*p))
-            ++p;
-    }
-    size_t length = static_cast<size_t>(p - start);
-    if (capacity <= 0) return false;
-    out[0] = '\0';
-    if (length >= static_cast<size_t>(capacity)) return false;
-    memcpy(out, start, length);
-    out[length] = '\0';
-    return true;
 }
 
 bool PathJoin(const char* folder, const char* name, char* out, int capacity) {

@@ -20,7 +20,8 @@ enum RelaunchCheck {
     RELAUNCH_NO_CLOSING_QUOTE, // the last character is not a double quote
     RELAUNCH_FOLDER_TOO_LONG,  // the folder does not fit folderCapacity
     RELAUNCH_ROOT_FOLDER,      // the folder is a bare drive or a drive root
-    RELAUNCH_RELATIVE_FOLDER   // the folder depends on a drive's current folder (C:KIVO)
+    RELAUNCH_RELATIVE_FOLDER,  // the folder depends on a drive's current folder (C:KIVO)
+    RELAUNCH_BAD_CHARACTER // the folder holds a character no Windows name holds (a tab, "*", a second ":")
 };
 
 bool IsFirstStageArgument(const char* argumentText);
@@ -32,8 +33,6 @@ bool RelaunchArgumentBuild(const char* folder, char* out, int capacity);
 bool CopyCommandLineBuild(const char* programName, const char* argument, char* out, int capacity);
 
 //--- paths
-// The first token of a command line, without its quotes; false when it does not fit.
-bool ProgramNameToken(const char* commandLine, char* out, int capacity);
 // folder + "\" + name, without the "\" after ":" or "\"; false (out empty) when it does not fit.
 bool PathJoin(const char* folder, const char* name, char* out, int capacity);
 // folder + "\" + name, without doubling a trailing "\" ("C:" gives "C:\name").

@@ -5,9 +5,9 @@
 #include "clean/clean.h"
 #include "console/console.h"
 #include "driver/catalogue.h"
-#include "driver/delete_command.h"
 #include "driver/driver_state.h"
 #include "driver/message_box.h"
+#include "driver/private_copy.h"
 #include "driver/run_log.h"
 #include "driver/stages.h"
 #include "driver/unattended.h"
@@ -15,8 +15,6 @@
 
 #include <objbase.h>
 #include <windows.h>
-
-#include <cstring>
 
 // The main application's own mutex: while it exists the application runs.
 static const char* const APPLICATION_MUTEX = "_DAziv___Instance_";
@@ -67,28 +65,12 @@ void ReleaseCom() {
     comInitialized = false;
 }
 
-// The interpreter gets a console of its own, hidden, so that ours closes as
-// this process ends and the waiting command shows nothing.
+// The copy's file and, when it runs from its private folder, that folder go
+// once this process has ended.
 int DeleteOwnCopy() {
-    char comspec[PATH_CAPACITY];
-    DWORD length = GetEnvironmentVariableA("COMSPEC", comspec, PATH_CAPACITY);
-    if (length == 0 || length >= static_cast<DWORD>(PATH_CAPACITY)) return -1;
     char folder[PATH_CAPACITY];
     char fileName[PATH_CAPACITY];
-    if (FindOwnPath(folder, fileName) != 0) return -1;
-    char commandLine[DELETE_COMMAND_CAPACITY];
-    if (DeleteCommandFormat(commandLine, DELETE_COMMAND_CAPACITY, comspec, folder, fileName) != 0) return -1;
-
-    STARTUPINFOA startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    if (!CreateProcessA(comspec, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &process)) {
-        return -1;
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    if (FindOwnPath(folder, fileName) != 0 || PrivateCopyDelete(folder, fileName) != 0) return -1;
     ExitProcess(CopyExitCode());
 }
 

@@ -39,7 +39,7 @@ static void StepEnd() {
 static void DeleteRegistryEntries(int removeUserSettings) {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO");
     if (removeUserSettings != 0 && RegistryDeleteKeyTree(HKEY_CURRENT_USER, "Software\\TMW\\KIVO") == 0) {
-        RegistryDeleteKeyTree(HKEY_CURRENT_USER, "Software\\TMW");
+        RegistryDeleteKeyIfEmpty(HKEY_CURRENT_USER, "Software\\TMW"); // other products of the maker keep it
     }
 }
 

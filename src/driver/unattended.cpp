@@ -2,8 +2,8 @@
 
 #include "clean/clean.h"
 #include "clean/file_tests.h"
-#include "driver/delete_command.h"
 #include "driver/driver_state.h"
+#include "driver/private_copy.h"
 #include "driver/relaunch_argument.h"
 #include "driver/run_log.h"
 
@@ -15,55 +15,23 @@ bool restartStarted = false;
 
 namespace {
 
-// The first stage's own file while it waits in TEMP, and where it came from.
+// The first stage's own file while it waits in the copy's private folder,
+// where it came from, and the copy it waits for.
 char ownFileAside[PATH_CAPACITY];
 char ownFileHome[PATH_CAPACITY];
-
-// The command interpreter of the system folder (cmd.exe), or command.com of
-// the Windows folder on Windows 9x: never one the environment names.
-bool SystemInterpreter(char* out) {
-    char folder[PATH_CAPACITY];
-    UINT length = GetSystemDirectoryA(folder, PATH_CAPACITY);
-    if (length > 0 && length < static_cast<UINT>(PATH_CAPACITY) &&
-        PathJoin(folder, "cmd.exe", out, PATH_CAPACITY) && FileExists(out))
-        return true;
-    length = GetWindowsDirectoryA(folder, PATH_CAPACITY);
-    return length > 0 && length < static_cast<UINT>(PATH_CAPACITY) &&
-           PathJoin(folder, "COMMAND.COM", out, PATH_CAPACITY) && FileExists(out);
-}
-
-// The interpreter deletes the file once this process has let go of it.
-bool HandToInterpreter(const char* path) {
-    char interpreter[PATH_CAPACITY];
-    char folder[PATH_CAPACITY];
-    const char* name = std::strrchr(path, '\\');
-    if (name == nullptr || !SystemInterpreter(interpreter) ||
-        !TextFormat(folder, sizeof folder, "%.*s", static_cast<int>(name - path), path))
-        return false;
-    char commandLine[DELETE_COMMAND_CAPACITY];
-    if (DeleteCommandFormat(commandLine, DELETE_COMMAND_CAPACITY, interpreter, folder, name + 1) != 0)
-        return false;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(interpreter, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &process))
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
-}
+char awaitedCopy[PATH_CAPACITY];
 
 // A running program's file cannot be deleted but can be renamed on its
 // volume. Only the file directly in the installation folder moves: that is
-// where the program files the uninstall deletes lie.
-void MoveOwnFileAside(const char* ownPath, const char* tempFolder) {
+// where the program files the uninstall deletes lie. It waits beside the
+// copy, in the folder that only this user and the administrators can write.
+void MoveOwnFileAside(const char* ownPath, const char* privateFolder) {
     const char* name = std::strrchr(ownPath, '\\');
     if (name == nullptr || static_cast<size_t>(name - ownPath) != std::strlen(installFolder) ||
         !PathIsInFolder(installFolder, ownPath))
         return;
     char aside[PATH_CAPACITY];
-    if (!FolderJoin(tempFolder, name + 1, aside, sizeof aside) ||
+    if (!FolderJoin(privateFolder, name + 1, aside, sizeof aside) ||
         !TextFormat(ownFileAside, sizeof ownFileAside, "%s.waiting", aside) ||
         !TextFormat(ownFileHome, sizeof ownFileHome, "%s", ownPath) || !MoveFileA(ownPath, ownFileAside)) {
         RunLogWrite(
@@ -73,6 +41,20 @@ void MoveOwnFileAside(const char* ownPath, const char* tempFolder) {
         return;
     }
     RunLogWrite("this program's file moved to %s while it waits", ownFileAside);
+}
+
+// The copy's interpreter removes the private folder once the copy is gone,
+// unless this file is still in it; so this one waits (bounded) for the copy
+// to go, and its own interpreter then takes the file and the folder.
+bool HandOwnFileOver() {
+    for (int waited = 0; waited < 40000 && GetFileAttributesA(awaitedCopy) != INVALID_FILE_ATTRIBUTES;
+         waited += 200)
+        Sleep(200);
+    char folder[PATH_CAPACITY];
+    const char* name = std::strrchr(ownFileAside, '\\');
+    return name != nullptr &&
+           TextFormat(folder, sizeof folder, "%.*s", static_cast<int>(name - ownFileAside), ownFileAside) &&
+           PrivateCopyDelete(folder, name + 1) == 0;
 }
 
 // Only an uninstall makes the file superfluous; after a refusal the
@@ -86,7 +68,7 @@ void SettleOwnFile(DWORD code) {
         RunLogWrite(back ? "this program's file is back in %s"
                          : "this program's file could not go back to %s; it is %s",
                     ownFileHome, ownFileAside);
-    } else if (HandToInterpreter(ownFileAside)) {
+    } else if (HandOwnFileOver()) {
         RunLogWrite("this program's file %s is deleted once this program has ended", ownFileAside);
     } else {
         RunLogWrite("this program's file %s could not be handed over for deletion and stays", ownFileAside);
@@ -144,18 +126,29 @@ bool UnattendedLogInFolder(const char* folder) {
     return true;
 }
 
-bool UnattendedPrepareCopy(const char* ownPath, const char* tempFolder) {
+bool UnattendedPassSwitches() {
     if (!unattendedRun) {
         SetEnvironmentVariableA(unattendedVariable, nullptr);
         return true;
     }
     char value[UNATTENDED_VALUE_CAPACITY];
-    if (!UnattendedValueFormat(runSwitches, value, sizeof value) ||
-        !SetEnvironmentVariableA(unattendedVariable, value))
-        return false;
+    return UnattendedValueFormat(runSwitches, value, sizeof value) &&
+           SetEnvironmentVariableA(unattendedVariable, value);
+}
+
+void UnattendedLeaveFolder(const char* ownPath, const char* tempFolder, const char* copyPath) {
+    if (!unattendedRun) return;
+    char folder[PATH_CAPACITY];
+    const char* name = std::strrchr(copyPath, '\\');
+    if (name == nullptr || !TextFormat(awaitedCopy, sizeof awaitedCopy, "%s", copyPath) ||
+        !TextFormat(folder, sizeof folder, "%.*s", static_cast<int>(name - copyPath), copyPath))
+        return;
     SetCurrentDirectoryA(tempFolder);
-    MoveOwnFileAside(ownPath, tempFolder);
-    return true;
+    MoveOwnFileAside(ownPath, folder);
+}
+
+void UnattendedCopyNotStarted() {
+    SettleOwnFile(EXIT_LAUNCH_ERROR);
 }
 
 int FirstStageEnd(HANDLE copyProcess, const char* copyPath) {

@@ -29,13 +29,17 @@ int UnattendedFirstStageBegin(const char* argumentText);
 // True (and logged) when the log lies in the installation folder, which the
 // uninstall removes; such a run ends with EXIT_LOG_REFUSED before any change.
 bool UnattendedLogInFolder(const char* folder);
-// Just before the copy starts. Without switches: removes the copy's
-// variable, so that nothing inherited can make an interactive run quiet.
-// With them: sets it, and since this stage waits, it leaves the installation
-// folder: TEMP becomes its current folder and its own file, when it lies
-// directly in the installation folder, moves into TEMP for the time of the
-// run. False when the variable could not be set.
-bool UnattendedPrepareCopy(const char* ownPath, const char* tempFolder);
+// Before the copy is made. Without switches: removes the copy's variable, so
+// that nothing inherited can make an interactive run quiet; with them, sets
+// it. False when the variable could not be set.
+bool UnattendedPassSwitches();
+// Once the copy is made, with switches only: since this stage waits, it
+// leaves the installation folder. TEMP becomes its current folder and its
+// own file, when it lies directly in the installation folder, moves beside
+// the copy for the time of the run.
+void UnattendedLeaveFolder(const char* ownPath, const char* tempFolder, const char* copyPath);
+// The copy could not start: this stage's own file goes back.
+void UnattendedCopyNotStarted();
 // After the copy started: without switches the process ends at once with 0;
 // with them, waits for the copy, puts its own file back after a refusal or
 // hands it to the interpreter for deletion after an uninstall, and returns

@@ -141,3 +141,23 @@ int RegistryDeleteEnvironmentValue(const char* name, bool machineWide) {
     }
     return RegDeleteValueA(holder.key, name) == ERROR_SUCCESS ? 0 : -1;
 }
+
+// RegDeleteKeyA alone would not do: Windows 9x deletes whole trees, and
+// values never keep a key from going.
+int RegistryDeleteKeyIfEmpty(HKEY root, const char* path) {
+    KeyHolder holder;
+    const LONG opened = RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &holder.key);
+    if (opened != ERROR_SUCCESS) {
+        holder.key = nullptr;
+        return opened == ERROR_FILE_NOT_FOUND ? 0 : -1;
+    }
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    if (RegQueryInfoKeyA(holder.key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                         nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return -1;
+    if (subkeys != 0 || values != 0) return 1;
+    RegCloseKey(holder.key);
+    holder.key = nullptr;
+    return RegDeleteKeyA(root, path) == ERROR_SUCCESS ? 0 : -1;
+}

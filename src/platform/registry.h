@@ -12,5 +12,8 @@ int RegistryWriteValue(HKEY root, const char* subkey, const char* name, DWORD ty
 int RegistryReadValue(HKEY root, const char* subkey, const char* name, void** data, DWORD* size);
 // 0 the key is gone (deleted or never there); -1 it is still there.
 int RegistryDeleteKeyTree(HKEY root, const char* path);
+// Deletes the key only when it holds neither subkeys nor values: 0 gone
+// (deleted or never there); 1 kept, something is in it; -1 it could not be read or deleted.
+int RegistryDeleteKeyIfEmpty(HKEY root, const char* path);
 // 0 deleted; -1 key not opened or value not deleted (also when absent).
 int RegistryDeleteEnvironmentValue(const char* name, bool machineWide);

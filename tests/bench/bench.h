@@ -75,7 +75,7 @@ bool ReadFileBytes(const std::string& path, std::string& bytes);
 bool Exists(const std::string& path); // file or folder
 bool IsFolder(const std::string& path);
 bool MakeFolders(const std::string& path); // every missing folder of the path
-// Clears read-only bits on the way; a link goes, not what it leads to.
+// Clears read-only bits on the way; a link goes by itself, never followed.
 void RemoveTree(const std::string& path);
 // Relative paths, files and folders (a link as a folder, not entered), sorted.
 std::vector<std::string> ListTree(const std::string& folder);

@@ -63,3 +63,27 @@ TEST(AssociationRemove, LongExtensionsAreCutOddOnesRefused) {
     EXPECT_FALSE(Present("Another.Program"));
     EXPECT_EQ(0, AssociationRemove(".NONE"));
 }
+
+// A class that something else uses stays; only the extension's own key goes.
+TEST(AssociationRemove, SharedOrShellClassesStay) {
+    // As on Windows (Wine's prefix has txtfile without .txt).
+    ASSERT_TRUE(Present("txtfile"));
+    ASSERT_TRUE(bench::RegSetString(HKEY_CLASSES_ROOT, ".txt", nullptr, "txtfile"));
+    Register(".kvx", "Shared.Document");
+    for (const std::string& shared : {std::string("txtfile"), std::string("Shared.Document"),
+                                      std::string("CLSID"), std::string("exefile"), std::string(".kvx")}) {
+        ASSERT_TRUE(bench::RegSetString(HKEY_CLASSES_ROOT, ".KVO", nullptr, shared));
+        EXPECT_EQ(0, AssociationRemove(".KVO")) << shared;
+        EXPECT_FALSE(Present(".KVO")) << shared;
+        EXPECT_TRUE(Present(shared)) << shared;
+    }
+    // Named by both of the product's extensions: it goes with the second.
+    Register(".KVO", "KIVO.Both");
+    Register(".GKV", "KIVO.Both");
+    EXPECT_EQ(0, AssociationRemove(".KVO"));
+    EXPECT_TRUE(Present("KIVO.Both"));
+    EXPECT_EQ(0, AssociationRemove(".GKV"));
+    EXPECT_FALSE(Present("KIVO.Both"));
+    for (const char* key : {".txt", ".kvx", "Shared.Document"})
+        bench::RegDeleteTree(HKEY_CLASSES_ROOT, key);
+}

@@ -92,7 +92,7 @@ TEST(FolderDeleteTree, NamesInAnyScriptAndPathsBeyondMaxPathGo) {
 TEST(FolderDeleteTree, FilterKeepsWhatItRefusesAndLinksGoAsLinks) {
     const std::string root = "C:\\t\\linked";
     ASSERT_TRUE(bench::IsFolder(root + "\\out")) << "the link is made by the test's pre-run";
-    ASSERT_TRUE(bench::WriteFileBytes("C:\\outside\\marker.txt", "not ours"));
+    ASSERT_TRUE(bench::WriteFileBytes("C:\\elsewhere\\marker.txt", "not ours"));
     ASSERT_TRUE(MakeTree(root, {"go.txt", "keep\\mine.txt", "sub\\go.txt"}));
     Tree asked;
     auto refuseMine = [](void* context, const wchar_t* relative, const WIN32_FIND_DATAW&) {
@@ -105,7 +105,7 @@ TEST(FolderDeleteTree, FilterKeepsWhatItRefusesAndLinksGoAsLinks) {
     Tree kept = {"keep\\", "keep\\mine.txt"};
     if (bench::UnderWine()) kept.push_back("out\\");
     EXPECT_EQ(kept, bench::ListTree(root));
-    EXPECT_TRUE(bench::Exists("C:\\outside\\marker.txt"));
+    EXPECT_TRUE(bench::Exists("C:\\elsewhere\\marker.txt"));
 }
 
 TEST(FolderDeleteFiles, DeletesMatchingFilesOfOneFolderOnly) {
@@ -132,6 +132,29 @@ TEST(ProgramFilesDelete, LeavesTheUsersDataForTheArchive) {
     EXPECT_EQ((Tree{"DOC\\", "DOC\\extra\\", "DOC\\extra\\notes.txt", "Data\\", "Data\\x.exe", "KIVO\\",
                     "KIVO\\KV.KVX", "KIVO\\mine.kivo", "ZAVURE\\", "data.kvo"}),
               bench::ListTree(install));
+}
+
+// The links come from links.sh. Behind each lie files that the program-file
+// masks would match: all stay.
+TEST(ProgramFilesDelete, NothingBehindALinkBelowTheInstallationIsTouched) {
+    const Tree outside = {"Doc\\",       "Doc\\manual.pdf", "Prog\\", "Prog\\KIVO.EXE", "Prog\\KV.KV",
+                          "Prog\\a.kiv", "Prog\\core.dll",  "Zav\\",  "Zav\\z.bin"};
+    ASSERT_TRUE(MakeTree("C:\\Outside", outside));
+    ASSERT_TRUE(MakeTree("C:\\Linked\\KIVO", {"uninstKIVO.exe", "run.log", "data.kvo"}));
+    ProgramFilesDelete("C:\\Linked\\KIVO");
+    EXPECT_EQ(outside, bench::ListTree("C:\\Outside"));
+    EXPECT_FALSE(bench::Exists("C:\\Linked\\KIVO\\uninstKIVO.exe"));
+    EXPECT_TRUE(bench::Exists("C:\\Linked\\KIVO\\data.kvo"));
+
+    // The folder-tree deletion takes the links, never what they lead to.
+    FolderDeleteTree("C:\\Linked\\KIVO", 1);
+    EXPECT_EQ(outside, bench::ListTree("C:\\Outside"));
+
+    // A moved installation: the installation folder itself is a link, and
+    // what lies below it is treated as usual.
+    ASSERT_TRUE(MakeTree("C:\\Moved", {"KIVO.EXE", "DOC\\manual.pdf", "KIVO\\core.dll", "Data\\x.exe"}));
+    ProgramFilesDelete("C:\\Moved");
+    EXPECT_EQ((Tree{"DOC\\", "Data\\", "Data\\x.exe", "KIVO\\"}), bench::ListTree("C:\\Real\\Install"));
 }
 
 TEST(PathIsInFolder, WholeComponentsIgnoringCaseOfAToZ) {

@@ -3,6 +3,10 @@
 // expected in the language of this run (KIVO_LANG).
 #include "bench/bench.h"
 #include "driver/catalogue.h"
+#include "driver/delete_command.h"
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -102,6 +106,29 @@ bool SameText(const std::string& a, const std::string& b) {
     return lstrcmpiA(a.c_str(), b.c_str()) == 0;
 }
 
+std::string ShortPath(const std::string& path) {
+    char folder[MAX_PATH] = "";
+    GetShortPathNameA(path.c_str(), folder, sizeof folder);
+    return folder;
+}
+
+// The folder's access entries in the system's text form, such as
+// "D:P(A;OICI;FA;;;SY)...".
+std::string AccessEntries(const std::string& folder) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL entries = nullptr;
+    std::string text = "(unreadable)";
+    char* converted = nullptr;
+    if (GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &entries, nullptr, &descriptor) == ERROR_SUCCESS &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                             DACL_SECURITY_INFORMATION, &converted, nullptr))
+        text = converted;
+    LocalFree(converted);
+    LocalFree(descriptor);
+    return text;
+}
+
 class FirstStage : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -120,7 +147,6 @@ class FirstStage : public ::testing::Test {
         bench::SetEnv("KIVO_UNATTENDED", nullptr);
         bench::SetEnv("TEMP", savedTemp.c_str());
         bench::RemoveTree("C:\\logs");
-        DeleteFileA((bench::TempFolder() + "\\uninstKIVO.exe.waiting").c_str());
         bench::RegDeleteTree(HKEY_LOCAL_MACHINE, uninstallKey);
         bench::RemoveTree("C:\\Apps");
         DeleteFileA("C:\\KIVO\\KIVO.EXE"); // C:\KIVO is also C:\kivo, the bench's own folder
@@ -200,6 +226,9 @@ TEST_F(FirstStage, KivoVariableNamesTheProgramFolderAndNoEndsQuietly) {
     EXPECT_EQ(bench::WaitExit(process, 20000), 0);
     bench::Close(process);
     EXPECT_FALSE(bench::Exists(bench::TempFolder() + "\\uninstKIVO.exe"));
+    // A folder written with "." and ".." is shown and handed on made full.
+    bench::SetEnv("KIVO", "C:\\Apps\\KIVO\\DOC\\.\\..\\KIVO");
+    EXPECT_EQ(Answer(Program(), Text(MSG_TITLE), Confirmation(installRoot), IDNO), 0);
 }
 
 TEST_F(FirstStage, UninstallKeyOrTheProgramsOwnFolderFindTheInstallation) {
@@ -214,12 +243,19 @@ TEST_F(FirstStage, UninstallKeyOrTheProgramsOwnFolderFindTheInstallation) {
     EXPECT_EQ(Answer(Quoted(beside), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
 }
 
-TEST_F(FirstStage, WholeDrivesAreNeverTakenForTheInstallation) {
+TEST_F(FirstStage, WholeDrivesAndSystemFoldersAreNeverTakenForTheInstallation) {
     ASSERT_TRUE(bench::WriteFileBytes("C:\\KIVO\\KIVO.EXE", "MZ"));
-    bench::SetEnv("KIVO", "C:\\KIVO"); // its folder above is the bare drive C:
-    EXPECT_EQ(Answer(Program(), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
-    bench::SetEnv("KIVO", "C:\\KIVO\\");
-    EXPECT_EQ(Answer(Program(), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
+    for (const char* program : {"C:\\KIVO", "C:\\KIVO\\", "C:\\Apps\\KIVO\\..\\..\\KIVO"}) {
+        bench::SetEnv("KIVO", program); // its folder above is the bare drive C:
+        EXPECT_EQ(Answer(Program(), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1) << program;
+    }
+    // The Program Files folder, by its short name (the rest: driver_win32_test).
+    const std::string programFiles = ShortPath("C:\\Program Files");
+    ASSERT_TRUE(bench::MakeFolders(programFiles + "\\KIVO") &&
+                bench::WriteFileBytes(programFiles + "\\KIVO\\KIVO.EXE", "MZ"));
+    bench::SetEnv("KIVO", (programFiles + "\\KIVO").c_str());
+    EXPECT_EQ(Answer(Program(), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1) << programFiles;
+    bench::RemoveTree(programFiles + "\\KIVO");
     bench::SetEnv("KIVO", nullptr);
     // The program in the drive's root, beside C:\KIVO\KIVO.EXE.
     ASSERT_TRUE(CopyFileA(bench::ProgramPath().c_str(), "C:\\uninstKIVO.exe", FALSE));
@@ -231,6 +267,30 @@ TEST_F(FirstStage, WholeDrivesAreNeverTakenForTheInstallation) {
 TEST_F(FirstStage, FolderBelowADrivesCurrentFolderIsRefused) {
     bench::SetEnv("KIVO", "C:Apps\\KIVO\\KIVO");
     EXPECT_EQ(Answer(Program(), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK, "C:\\"), 1);
+}
+
+// The program's own file is the module's, whatever the command line's first
+// word names: here a program of that name in the current folder.
+TEST_F(FirstStage, OwnFileIsTheModuleNotTheCommandLinesFirstWord) {
+    const std::string program = std::string(installRoot) + "\\uninstKIVO.exe";
+    ASSERT_TRUE(CopyFileA(bench::ProgramPath().c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(bench::MakeFolders("C:\\Apps\\Work"));
+    ASSERT_TRUE(CopyFileA(bench::ProgramPath().c_str(), "C:\\Apps\\Work\\decoy.exe", FALSE));
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    char commandLine[] = "decoy";
+    ASSERT_TRUE(CreateProcessA(program.c_str(), commandLine, nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                               nullptr, "C:\\Apps\\Work", &startup, &started));
+    CloseHandle(started.hThread);
+    bench::Process process = {started.hProcess, started.dwProcessId};
+    bench::Box box = bench::WaitBox("", 20000, process.id);
+    ASSERT_TRUE(box.found());
+    EXPECT_EQ(box.caption, Text(MSG_TITLE));
+    EXPECT_EQ(box.text, Confirmation(installRoot));
+    bench::Press(box, IDNO);
+    EXPECT_EQ(bench::WaitExit(process, 20000), 0);
+    bench::Close(process);
 }
 
 TEST_F(FirstStage, TextsTooLongForTheirBuffersAreRefused) {
@@ -289,35 +349,54 @@ TEST_F(FirstStage, MalformedRelaunchArgumentsAreMisuse) {
           std::string("\"//TMW// C:\\Apps\\KIVO\""), std::string("\"//tmw// \\\\server\\share\""),
           std::string("\"//tmw// C:\""), std::string("\"//tmw// C:\\\""),
           std::string("\"//tmw// C:\\KIVO\\..\""), std::string("\"//tmw// C:Apps\\KIVO\""),
+          Quoted("//tmw// C:\\windows\\system32"), Quoted("//tmw// C:\\Apps\\Missing"),
           Quoted("//tmw// C:\\" + std::string(257, 'a')), Quoted("//tmw// C:\\" + std::string(400, 'a'))})
         EXPECT_EQ(Answer(Program() + " " + argument, "uninstKIVO", misuse, IDOK), 4) << argument;
 }
 
-// Yes copies the program into TEMP and starts the copy there with the exact
-// relaunch argument. The test holds the main application's mutex, so the
-// copy stops at its AppRunning box and can be examined.
-TEST_F(FirstStage, YesStartsTheCopyInTempWithTheRelaunchArgument) {
+// Yes copies the program into a new private folder in TEMP and starts the
+// copy there with the exact relaunch argument. The test holds the main
+// application's mutex, so the copy stops at its AppRunning box and can be
+// examined. The program is read-only, and TEMP already holds a file of its
+// name: neither is the copy's concern.
+TEST_F(FirstStage, YesStartsTheCopyInAPrivateFolderWithTheRelaunchArgument) {
     bench::SetEnv("KIVO_UNATTENDED", "10|"); // inherited, it must not make the copy quiet
     HANDLE application = CreateMutexA(nullptr, TRUE, "_DAziv___Instance_");
     std::string programName = "unins KIVO.exe"; // a blank in the name must not split the argument
     std::string program = std::string(installRoot) + "\\" + programName;
     ASSERT_TRUE(CopyFileA(bench::ProgramPath().c_str(), program.c_str(), FALSE));
+    SetFileAttributesA(program.c_str(), FILE_ATTRIBUTE_READONLY);
+    const std::string planted = bench::TempFolder() + "\\" + programName;
+    ASSERT_TRUE(bench::WriteFileBytes(planted, "prepared by somebody"));
 
     // Started as Explorer does: the current folder is the installation folder.
     EXPECT_EQ(Answer(Quoted(program), Text(MSG_TITLE), Confirmation(installRoot), IDYES, installRoot), 0);
-
-    std::string copy = bench::TempFolder() + "\\" + programName;
-    std::string copied, original;
-    EXPECT_TRUE(bench::ReadFileBytes(copy, copied));
-    EXPECT_TRUE(bench::ReadFileBytes(program, original));
-    EXPECT_TRUE(copied == original) << "the copy differs from the program";
 
     bench::Box box = bench::WaitBox(Text(MSG_TITLE), 20000);
     ASSERT_TRUE(box.found()) << "the copy did not reach its second stage";
     EXPECT_EQ(box.text, Text(MSG_APP_RUNNING));
     StartTexts started = ReadStartTexts(box.processId);
     EXPECT_EQ(started.commandLine, "\"unins KIVO.exe\" \"//tmw// C:\\Apps\\KIVO\"");
-    EXPECT_TRUE(SameText(started.currentFolder, bench::TempFolder() + "\\")) << started.currentFolder;
+    // It runs in its own folder, a new one in TEMP that only the user, SYSTEM
+    // and the Administrators may use (Wine shows the rights as Unix modes:
+    // no entry for everybody else).
+    std::string folder = started.currentFolder.substr(0, started.currentFolder.size() - 1);
+    const size_t separator = folder.rfind('\\');
+    ASSERT_NE(separator, std::string::npos) << started.currentFolder;
+    EXPECT_TRUE(SameText(folder.substr(0, separator), bench::TempFolder())) << folder;
+    EXPECT_TRUE(IsPrivateFolderName(folder.substr(separator + 1).c_str())) << folder;
+    const std::string entries = AccessEntries(folder);
+    EXPECT_EQ(entries.find(";;;WD)"), std::string::npos) << entries;
+    EXPECT_EQ(entries.find(";;;BU)"), std::string::npos) << entries;
+    EXPECT_NE(entries.find(";;;SY)"), std::string::npos) << entries;
+
+    std::string copy = folder + "\\" + programName;
+    std::string copied, original, untouched;
+    EXPECT_TRUE(bench::ReadFileBytes(copy, copied));
+    EXPECT_TRUE(bench::ReadFileBytes(program, original));
+    EXPECT_TRUE(copied == original) << "the copy differs from the program";
+    EXPECT_EQ(GetFileAttributesA(copy.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_TRUE(bench::ReadFileBytes(planted, untouched) && untouched == "prepared by somebody");
 
     HANDLE copyProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, box.processId);
     bench::Press(box, IDOK);
@@ -328,7 +407,9 @@ TEST_F(FirstStage, YesStartsTheCopyInTempWithTheRelaunchArgument) {
     bench::KillAll(programName.c_str());
     CloseHandle(application);
     EXPECT_TRUE(bench::Exists(std::string(installRoot) + "\\KIVO\\KIVO.EXE")); // nothing was touched
-    DeleteFileA(copy.c_str());
+    SetFileAttributesA(program.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(planted.c_str());
+    bench::RemoveTree(folder);
 }
 
 TEST_F(FirstStage, AnyCharacterAfterTheMarkerIsAccepted) {
@@ -372,7 +453,6 @@ TEST_F(FirstStage, QuietRefusalsShowNothingAndEndWithTheirCodes) {
          "copy  exit code 6 (DAZIV.EXE is running)", "first the copy ended with exit code 6",
          "first this program's file is back in " + inside, "first exit code 6 (DAZIV.EXE is running)"});
     EXPECT_TRUE(bench::Exists(inside));
-    EXPECT_FALSE(bench::Exists(bench::TempFolder() + "\\uninstKIVO.exe.waiting"));
     EXPECT_TRUE(bench::Exists(std::string(installRoot) + "\\KIVO\\KIVO.EXE"));
 
     // Another instance runs: this one ends at once and leaves the log alone.

@@ -54,10 +54,21 @@ TEST(RelaunchArgument, ChecksRunInTheirOrder) {
 
 TEST(RelaunchArgument, WholeDrivesAreRefused) {
     EXPECT_EQ(Check("\"//tmw// C:\""), RELAUNCH_ROOT_FOLDER); // the shortest text that passes the checks
-    EXPECT_EQ(Check(Quoted("C:\\")), RELAUNCH_ROOT_FOLDER);
-    EXPECT_EQ(Check(Quoted("C:\\KIVO\\..")), RELAUNCH_ROOT_FOLDER);
-    EXPECT_EQ(Check(Quoted("C:\\.\\")), RELAUNCH_ROOT_FOLDER);
+    for (const char* root : {"C:\\", "Z:\\", "z:\\.", "C:\\..", "C:\\KIVO\\..", "C:\\KIVO\\..\\..", "C:\\.\\",
+                             "C:\\KIVO\\. .\\..", "C:\\KIVO\\..\\Apps\\..\\"})
+        EXPECT_EQ(Check(Quoted(root)), RELAUNCH_ROOT_FOLDER) << root;
     EXPECT_EQ(Check(Quoted("C:\\KIVO\\..\\Apps")), RELAUNCH_OK);
+    EXPECT_EQ(Check(Quoted("C:\\..\\..\\Apps")), RELAUNCH_OK); // nothing is above a root
+}
+
+// A tab is no blank: Windows drops trailing blanks and dots from a name, but
+// a tab, like every character no name may hold, makes the folder unusable.
+TEST(RelaunchArgument, CharactersNoFolderNameHoldsAreRefused) {
+    for (const char* folder : {"C:\\\t", "C:\\KIVO\t", "C:\\KIVO\\.\t", "C:\\Apps\\*", "C:\\Apps?", "C:\\a|b",
+                               "C:\\a<b>", "C:\\KIVO:data", "C:\\a\"b", "C:\\a\nb"})
+        EXPECT_EQ(Check(Quoted(folder)), RELAUNCH_BAD_CHARACTER) << folder;
+    EXPECT_EQ(Check("\"//tmw//\tC:\\Apps\\KIVO\""),
+              RELAUNCH_OK); // the character after the marker is never read
 }
 
 TEST(RelaunchArgument, FoldersBelowADrivesCurrentFolderAreRefused) {
@@ -100,18 +111,6 @@ TEST(RelaunchArgument, CopyCommandLineQuotesTheProgramName) {
     EXPECT_FALSE(CopyCommandLineBuild("uninstKIVO.exe", "\"//tmw// C:\\KIVO\"", small, sizeof small));
 }
 
-TEST(Paths, ProgramNameIsTheFirstTokenWithoutQuotes) {
-    char token[260];
-    ASSERT_TRUE(ProgramNameToken("  \"C:\\Program Files\\u.exe\" \"//tmw// C:\\x\"", token, sizeof token));
-    EXPECT_STREQ(token, "C:\\Program Files\\u.exe");
-    ASSERT_TRUE(ProgramNameToken("C:\\kivo\\uninstKIVO.exe arg", token, sizeof token));
-    EXPECT_STREQ(token, "C:\\kivo\\uninstKIVO.exe");
-    ASSERT_TRUE(ProgramNameToken("\"unclosed name", token, sizeof token));
-    EXPECT_STREQ(token, "unclosed name");
-    EXPECT_FALSE(ProgramNameToken(std::string(260, 'a').c_str(), token, sizeof token));
-    EXPECT_STREQ(token, "");
-}
-
 TEST(Paths, JoinPutsOneSeparatorAndRefusesOverflow) {
     char out[260];
     ASSERT_TRUE(PathJoin("C:\\Apps\\KIVO", "KIVO.EXE", out, sizeof out));
@@ -148,10 +147,10 @@ TEST(Paths, ProgramFolderParentDropsTheProgramFolder) {
 
 TEST(Paths, RootsNameNoFolderBelowThem) {
     for (const char* root : {"", "C:", "c:\\", "C:\\\\", "\\", "\\\\server\\share", "\\\\server\\share\\",
-                             "C:\\a\\..", "C:/", "C:\\. .\\"})
+                             "C:\\a\\..", "C:/", "C:\\. .\\", "C:\\ "})
         EXPECT_TRUE(FolderIsRoot(root)) << root;
-    for (const char* folder :
-         {"C:\\KIVO", "C:KIVO", "\\\\server\\share\\KIVO", "C:\\a\\..\\b", "KIVO", "C:\\...x"})
+    for (const char* folder : {"C:\\KIVO", "C:KIVO", "\\\\server\\share\\KIVO", "C:\\a\\..\\b", "KIVO",
+                               "C:\\...x", "C:\\\t", "C:\\.\t"})
         EXPECT_FALSE(FolderIsRoot(folder)) << folder;
 }
 

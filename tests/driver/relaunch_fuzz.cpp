@@ -22,10 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (FolderIsRoot(folder)) abort();
     }
 
-    char token[260];
-    ProgramNameToken(argument, token, sizeof token);
     char line[COMMAND_LINE_CAPACITY];
-    CopyCommandLineBuild(token, argument, line, sizeof line);
+    CopyCommandLineBuild(argument, argument, line, sizeof line);
     char parent[260];
     if (PathJoin(argument, "KIVO.EXE", parent, sizeof parent)) ProgramFolderParent(parent);
     return 0;

@@ -3,8 +3,8 @@
 // deletion command run by the real command interpreter.
 #include "bench/bench.h"
 #include "clean/clean.h"
-#include "driver/delete_command.h"
 #include "driver/driver_state.h"
+#include "driver/private_copy.h"
 #include "driver/second_stage.h"
 #include "driver/stages.h"
 
@@ -84,7 +84,10 @@ TEST(ReleaseComTest, UninitialisesOnceAndOnlyWhenMarked) {
     CoUninitialize();
 }
 
-TEST(DeleteOwnCopyTest, WithoutComspecNothingStarts) {
+// Only Windows 9x takes its interpreter from COMSPEC; on the NT family the
+// deletion would start and end this very process.
+TEST(DeleteOwnCopyTest, Windows9xWithoutComspecNothingStarts) {
+    if ((GetVersion() & 0x80000000u) == 0) GTEST_SKIP() << "the NT family does not read COMSPEC";
     char saved[MAX_PATH] = "";
     GetEnvironmentVariableA("COMSPEC", saved, MAX_PATH);
     bench::SetEnv("COMSPEC", nullptr);
@@ -95,27 +98,42 @@ TEST(DeleteOwnCopyTest, WithoutComspecNothingStarts) {
     bench::SetEnv("COMSPEC", saved);
 }
 
-// The file is held (as the ending process holds its own image) for two
-// seconds after the interpreter starts; the command must outlast that.
-TEST(DeleteCommandRun, WaitsUntilTheFileIsReleased) {
-    const std::string folder = "C:\\held folder";
-    const std::string path = folder + "\\uninstKIVO.exe";
-    ASSERT_TRUE(bench::MakeFolders(folder));
-    ASSERT_TRUE(bench::WriteFileBytes(path, "the copy"));
-    HANDLE held =
-        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-
-    char comspec[MAX_PATH];
-    ASSERT_GT(GetEnvironmentVariableA("COMSPEC", comspec, MAX_PATH), 0u);
-    char line[DELETE_COMMAND_CAPACITY];
-    ASSERT_EQ(DeleteCommandFormat(line, sizeof line, comspec, folder.c_str(), "uninstKIVO.exe"), 0);
-    bench::Process interpreter = bench::Start(line);
-    ASSERT_NE(interpreter.handle, nullptr);
+// Two read-only copies, held (as the ending process holds its own image) for
+// two seconds after the interpreter starts, in folders whose path holds every
+// character cmd.exe would otherwise parse: each command outlasts the hold and
+// deletes exactly its copy, and the private folder with it. COMSPEC names no
+// program: the NT family's interpreter is the system folder's.
+TEST(DeleteCommandRun, DeletesExactlyTheHeldCopyAndItsPrivateFolder) {
+    const std::string parent = "C:\\odd %PATH% !x! ^a & (b) ;,=";
+    const std::string folders[] = {parent + "\\uninstKIVO-0123456789ABCDEF", parent + "\\run"};
+    const std::string name = "unins KIVO.exe";
+    ASSERT_TRUE(bench::MakeFolders(parent) && bench::WriteFileBytes(parent + "\\" + name, "not the copy"));
+    char saved[MAX_PATH] = "";
+    GetEnvironmentVariableA("COMSPEC", saved, MAX_PATH);
+    bench::SetEnv("COMSPEC", "C:\\nowhere\\cmd.exe");
+    HANDLE held[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string copy = folders[i] + "\\" + name;
+        ASSERT_TRUE(bench::MakeFolders(folders[i]) && bench::WriteFileBytes(copy, "the copy"));
+        SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_READONLY);
+        held[i] =
+            CreateFileA(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held[i], INVALID_HANDLE_VALUE);
+        EXPECT_EQ(PrivateCopyDelete(folders[i].c_str(), name.c_str()), 0);
+    }
+    bench::SetEnv("COMSPEC", saved);
     Sleep(2000);
-    EXPECT_TRUE(bench::Exists(path)) << "deleted while held";
-    CloseHandle(held);
-    EXPECT_EQ(bench::WaitExit(interpreter, 40000), 0);
-    bench::Close(interpreter);
-    EXPECT_FALSE(bench::Exists(path));
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(bench::Exists(folders[i] + "\\" + name)) << "deleted while held";
+        CloseHandle(held[i]);
+    }
+    for (DWORD waited = 0; waited < 45000 && bench::Exists(folders[1] + "\\" + name); waited += 200)
+        Sleep(200);
+    for (DWORD waited = 0; waited < 5000 && bench::Exists(folders[0]); waited += 200)
+        Sleep(200);
+    EXPECT_FALSE(bench::Exists(folders[0])) << "the private folder stayed";
+    EXPECT_FALSE(bench::Exists(folders[1] + "\\" + name));
+    EXPECT_TRUE(bench::IsFolder(folders[1])) << "a folder of somebody else's went";
+    EXPECT_TRUE(bench::Exists(parent + "\\" + name));
+    bench::RemoveTree(parent);
 }

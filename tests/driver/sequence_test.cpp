@@ -105,9 +105,10 @@ TEST_F(Sequence, ArchivesTheRestAndKeepsUserSettingsWhenAsked) {
     EXPECT_TRUE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW\\KIVO"));
 }
 
-// Without a settings key of the product, the maker's key goes with whatever
-// it still holds; a folder without the program's subfolders is archived too.
-TEST_F(Sequence, MissingProductKeyCountsAsDeletedAndTheMakersKeyGoes) {
+// Without a settings key of the product, the maker's key goes only when
+// nothing else is left in it: another product's key keeps it. A folder
+// without the program's subfolders is archived too.
+TEST_F(Sequence, MakersKeyStaysForAnotherProduct) {
     ASSERT_TRUE(bench::MakeFolders("C:\\Seq\\Plain"));
     ASSERT_TRUE(bench::WriteFileBytes("C:\\Seq\\Plain\\notes.txt", "data"));
     ASSERT_TRUE(bench::RegSetDword(HKEY_CURRENT_USER, "Software\\TMW\\Other", "v", 1));
@@ -117,7 +118,7 @@ TEST_F(Sequence, MissingProductKeyCountsAsDeletedAndTheMakersKeyGoes) {
     ASSERT_EQ(archives.size(), 1u);
     EXPECT_EQ(text, CatalogueText(MSG_FILES_ARCHIVED, 2) + std::string("\r") + archives[0]);
     EXPECT_FALSE(bench::Exists("C:\\Seq\\Plain"));
-    EXPECT_FALSE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW"));
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW\\Other"));
 }
 
 namespace {

@@ -74,37 +74,66 @@ TEST(DeleteCommand, OnlyCmdCanRetry) {
     EXPECT_FALSE(InterpreterCanRetry("C:\\tools\\cmd.exe.bak"));
 }
 
-TEST(DeleteCommand, CmdRetriesUntilTheFileIsGone) {
+// The paths never appear in cmd.exe's command: it reads them from its
+// environment, so no character of TEMP's path is parsed as part of a command.
+TEST(DeleteCommand, CmdRetriesAndReadsThePathsFromItsEnvironment) {
     char line[DELETE_COMMAND_CAPACITY];
-    ASSERT_EQ(DeleteCommandFormat(line, sizeof line, "C:\\windows\\system32\\cmd.exe", "C:\\users\\a b\\Temp",
-                                  "uninstKIVO.exe"),
+    ASSERT_EQ(DeleteCommandFormat(line, sizeof line, "C:\\windows\\system32\\cmd.exe",
+                                  "C:\\windows\\system32\\PING.EXE", "C:\\T %x% & (y)\\u.exe", true),
               0);
     EXPECT_STREQ(line,
-                 "C:\\windows\\system32\\cmd.exe /c for %f in (\"C:\\users\\a b\\Temp\\uninstKIVO.exe\") "
-                 "do for /l %i in (1,1,30) do (if exist %f del %f & if exist %f ping -n 2 127.0.0.1 >nul)");
+                 "\"C:\\windows\\system32\\cmd.exe\" /d /v:off /c (for %f in (\"%uninstKIVO_copy%\") do "
+                 "for /l %i in (1,1,30) do (if exist %f del /f %f & if exist %f "
+                 "\"C:\\windows\\system32\\PING.EXE\" -n 2 127.0.0.1 >nul)) & rd \"%uninstKIVO_folder%\"");
+    ASSERT_EQ(DeleteCommandFormat(line, sizeof line, "C:\\WINNT\\SYSTEM32\\CMD.EXE",
+                                  "C:\\WINNT\\SYSTEM32\\PING.EXE", "C:\\run\\u.exe", false),
+              0);
+    EXPECT_EQ(std::string(line).find("rd "), std::string::npos) << "only a private folder is removed";
 }
 
 TEST(DeleteCommand, CommandComGetsTheSingleDeletion) {
     char line[DELETE_COMMAND_CAPACITY];
-    ASSERT_EQ(DeleteCommandFormat(line, sizeof line, "C:\\COMMAND.COM", "C:\\WINDOWS\\TEMP", "UNINST~1.EXE"),
+    ASSERT_EQ(DeleteCommandFormat(line, sizeof line, "C:\\COMMAND.COM", "C:\\WINDOWS\\PING.EXE",
+                                  "C:\\WINDOWS\\TEMP\\UNINST~1.EXE", true),
               0);
     EXPECT_STREQ(line, "C:\\COMMAND.COM /c del \"C:\\WINDOWS\\TEMP\\UNINST~1.EXE\"");
 }
 
-TEST(DeleteCommand, DriveRootGetsNoDoubledBackslash) {
-    char line[DELETE_COMMAND_CAPACITY];
-    ASSERT_EQ(DeleteCommandFormat(line, sizeof line, "C:\\COMMAND.COM", "C:\\", "uninstKIVO.exe"), 0);
-    EXPECT_STREQ(line, "C:\\COMMAND.COM /c del \"C:\\uninstKIVO.exe\"");
+TEST(DeleteCommand, EnvironmentHoldsSystemRootAndBothPathsInOrder) {
+    char block[DELETE_ENVIRONMENT_CAPACITY];
+    ASSERT_EQ(DeleteEnvironmentFormat(block, sizeof block, "C:\\windows", "C:\\T\\f\\u.exe", "C:\\T\\f"), 0);
+    // Each text ends in a zero, the block in a second one.
+    const char expected[] =
+        "SystemRoot=C:\\windows\0uninstKIVO_copy=C:\\T\\f\\u.exe\0uninstKIVO_folder=C:\\T\\f\0";
+    EXPECT_EQ(std::string(block, sizeof expected), std::string(expected, sizeof expected));
 }
 
-TEST(DeleteCommand, LongestPathsFitAndLongerOnesAreRefused) {
-    std::string comspec = "C:\\" + std::string(245, 'c') + "\\cmd.exe"; // 259 characters
-    std::string folder = "C:\\" + std::string(240, 't');
-    std::string name(259 - folder.size() - 1, 'n'); // folder\name is 259 characters
+TEST(DeleteCommand, LongestPathsFitAndSmallBuffersAreRefused) {
+    std::string longest = "C:\\" + std::string(248, 'c') + "\\cmd.exe"; // 259 characters
+    std::string ping = "C:\\" + std::string(247, 'p') + "\\PING.EXE";
     char line[DELETE_COMMAND_CAPACITY];
-    EXPECT_EQ(DeleteCommandFormat(line, sizeof line, comspec.c_str(), folder.c_str(), name.c_str()), 0);
-    std::string tooLong =
-        name + "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx";
-    EXPECT_EQ(DeleteCommandFormat(line, sizeof line, comspec.c_str(), folder.c_str(), tooLong.c_str()), -1);
-    EXPECT_STREQ(line, "");
+    EXPECT_EQ(DeleteCommandFormat(line, sizeof line, longest.c_str(), ping.c_str(), "", true), 0);
+    char block[DELETE_ENVIRONMENT_CAPACITY];
+    EXPECT_EQ(DeleteEnvironmentFormat(block, sizeof block, longest.c_str(), longest.c_str(), longest.c_str()),
+              0);
+    char small[100];
+    EXPECT_EQ(DeleteCommandFormat(small, sizeof small, longest.c_str(), ping.c_str(), "", true), -1);
+    EXPECT_STREQ(small, "");
+    EXPECT_EQ(DeleteEnvironmentFormat(small, sizeof small, "C:\\windows", longest.c_str(), "C:\\T"), -1);
+    EXPECT_STREQ(small, "");
+}
+
+TEST(PrivateFolder, NameIsThePrefixAndSixteenHexDigits) {
+    const unsigned char random[PRIVATE_FOLDER_RANDOM_BYTES] = {0x00, 0x1F, 0xA0, 0xFF,
+                                                               0x12, 0x34, 0x56, 0x78};
+    char name[PRIVATE_FOLDER_NAME_CAPACITY];
+    ASSERT_TRUE(PrivateFolderNameFormat(name, sizeof name, random));
+    EXPECT_STREQ(name, "uninstKIVO-001FA0FF12345678");
+    EXPECT_TRUE(IsPrivateFolderName(name));
+    for (const char* other :
+         {"uninstKIVO-001FA0FF1234567", "uninstKIVO-001FA0FF123456789", "uninstKIVO-001fa0ff12345678", "Temp",
+          "run", "uninstKIVO-001FA0FF1234567G", ""})
+        EXPECT_FALSE(IsPrivateFolderName(other)) << other;
+    char small[27];
+    EXPECT_FALSE(PrivateFolderNameFormat(small, sizeof small, random));
 }

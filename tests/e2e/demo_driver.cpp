@@ -55,14 +55,17 @@ int DemoMain(const char* reportPath) {
 
     // Every box of the copy gets its default button (OK, or Yes to a restart).
     HANDLE copy = nullptr;
+    std::string copyFolder; // the copy's private folder in %TEMP%
     for (;;) {
         bench::Box box = bench::WaitBox(title, copy == nullptr ? 90000 : 3000);
         if (!box.found()) {
             if (copy == nullptr || WaitForSingleObject(copy, 0) == WAIT_OBJECT_0) break;
             continue;
         }
-        if (copy == nullptr)
+        if (copy == nullptr) {
             copy = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, box.processId);
+            copyFolder = PrivateCopyFolder();
+        }
         int button = bench::DefaultButton(box);
         if (button == 0) button = IDOK;
         Line(report, "Box: " + OneLine(box.text) + (button == IDYES ? "  -> Yes" : "  -> OK"));
@@ -76,17 +79,17 @@ int DemoMain(const char* reportPath) {
         CloseHandle(copy);
     }
     Line(report, "The copy in %TEMP% ended with exit code " + std::to_string(code));
-    std::string tempCopy = bench::TempFolder() + "\\uninstKIVO.exe";
     DWORD ended = GetTickCount();
-    while (bench::Exists(tempCopy) && GetTickCount() - ended < 45000)
+    while (bench::Exists(copyFolder) && GetTickCount() - ended < 45000)
         Sleep(50);
-    if (!bench::Exists(tempCopy)) {
-        Line(report, "Its file was gone " + std::to_string(GetTickCount() - ended) + " ms after it ended");
+    if (!bench::Exists(copyFolder)) {
+        Line(report, "Its file and folder were gone " + std::to_string(GetTickCount() - ended) +
+                         " ms after it ended");
     }
 
     std::vector<Item> removed = {
         {std::string(INSTALL_FOLDER) + " (the folder)", bench::Exists(INSTALL_FOLDER)},
-        {tempCopy + " (the copy that did the work)", bench::Exists(tempCopy)}};
+        {copyFolder + " (the copy that did the work, in its private folder)", bench::Exists(copyFolder)}};
     for (const std::string& link : ProductShortcuts())
         removed.push_back({link, bench::Exists(link)});
     for (const char* key : {".KVO", "KIVO.Document", ".GKV", "KIVO.Graph"}) {
@@ -95,7 +98,8 @@ int DemoMain(const char* reportPath) {
     removed.push_back({"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO",
                        bench::RegKeyExists(HKEY_LOCAL_MACHINE,
                                            "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO")});
-    removed.push_back({"HKCU\\Software\\TMW", bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW")});
+    removed.push_back(
+        {"HKCU\\Software\\TMW\\KIVO", bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW\\KIVO")});
     for (const char* name : {"KIVO", "REVERIRA"}) {
         removed.push_back({std::string("HKCU\\Environment ") + name,
                            bench::RegValueExists(HKEY_CURRENT_USER, "Environment", name)});
@@ -113,6 +117,8 @@ int DemoMain(const char* reportPath) {
         {"HKCR\\.kvx and HKCR\\Other.Document", bench::RegKeyExists(HKEY_CLASSES_ROOT, "Other.Document")});
     kept.push_back(
         {"HKCU\\Software\\Other Vendor", bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\Other Vendor")});
+    kept.push_back({"HKCU\\Software\\TMW with the maker's Common key",
+                    bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW\\Common")});
     kept.push_back({"HKCU\\Environment KIVO_OTHER",
                     bench::RegValueExists(HKEY_CURRENT_USER, "Environment", "KIVO_OTHER")});
     ListItems(report, "Removed:", removed, false);

@@ -232,7 +232,9 @@ void ExpectUninstalled(bool win9x, const std::vector<std::string>& archives) {
     EXPECT_FALSE(bench::RegKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
     EXPECT_TRUE(bench::RegKeyExists(HKEY_LOCAL_MACHINE,
                                     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"));
-    EXPECT_FALSE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW"));
+    // The maker's key stays for what else it holds.
+    EXPECT_FALSE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW\\KIVO"));
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW\\Common"));
     EXPECT_TRUE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\Other Vendor"));
     EXPECT_TRUE(bench::Exists("C:\\Apps\\Other\\other.exe"));
     EXPECT_TRUE(bench::Exists("C:\\Apps\\KIVO2\\k2.exe"));
@@ -260,7 +262,6 @@ TEST(EndToEnd, WholeUninstall) {
     bool win9x = Windows9x();
     if (win9x) e2e::WriteAutoexec();
     std::string title = Text(MSG_TITLE);
-    std::string tempCopy = bench::TempFolder() + "\\uninstKIVO.exe";
 
     bench::Process first = bench::Start("\"C:\\Apps\\KIVO\\uninstKIVO.exe\"", INSTALL_FOLDER);
     ASSERT_NE(first.handle, nullptr);
@@ -292,6 +293,9 @@ TEST(EndToEnd, WholeUninstall) {
     bench::Box result = bench::WaitBox(title, 90000);
     ASSERT_TRUE(result.found());
     HANDLE copy = OpenProcessOf(result);
+    const std::string copyFolder = e2e::PrivateCopyFolder();
+    const std::string tempCopy = copyFolder + "\\uninstKIVO.exe";
+    EXPECT_FALSE(copyFolder.empty()) << "the copy has no private folder";
     // Held as a slow ending process would hold it: the deletion command has
     // to keep trying after the copy ended, until the file is let go.
     HANDLE held =
@@ -324,7 +328,7 @@ TEST(EndToEnd, WholeUninstall) {
     Sleep(1500);
     EXPECT_TRUE(bench::Exists(tempCopy)) << "deleted while still held";
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-    EXPECT_TRUE(WaitGone(tempCopy, 45000)) << "the copy stayed in %TEMP%";
+    EXPECT_TRUE(WaitGone(copyFolder, 45000)) << "the copy or its folder stayed in %TEMP%";
 
     ExpectUninstalled(win9x, archives);
 }
@@ -354,10 +358,14 @@ TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
         std::vector<std::string> archives = e2e::ArchivesAtRoot('C');
         EXPECT_FALSE(bench::Exists(INSTALL_FOLDER));
         ExpectUninstalled(win9x, archives);
-        // The first stage waited outside the folder it had been started from.
-        EXPECT_TRUE(WaitGone(bench::TempFolder() + "\\uninstKIVO.exe", 45000)) << "the copy stayed in %TEMP%";
-        EXPECT_TRUE(WaitGone(bench::TempFolder() + "\\uninstKIVO.exe.waiting", 45000))
-            << "the first stage stayed";
+        // The first stage waited beside the copy, in its private folder; both
+        // files and the folder go once the two processes have ended.
+        DWORD waited = 0;
+        while (!e2e::PrivateCopyFolder().empty() && waited < 45000) {
+            Sleep(250);
+            waited += 250;
+        }
+        EXPECT_EQ(e2e::PrivateCopyFolder(), "") << "the copy, the first stage or their folder stayed in %TEMP%";
         if (archives.size() != 1) continue;
 
         std::string code = std::to_string(run.second);
@@ -390,6 +398,62 @@ TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
         expected.push_back({"first", "exit code " + code + " (uninstalled"});
         ExpectLog("C:\\logs\\kivo run.txt", expected);
     }
+}
+
+// The copy's private folder under a TEMP whose path holds every character
+// the command interpreter would parse, started from a read-only program
+// outside the installation, which the KIVO variable names with "." and
+// "..": the folder is made full (the archive's names begin with "KIVO/",
+// which KIVO_POSTCHECK checks), and afterwards exactly the copy and its
+// folder are gone from TEMP.
+TEST(PrivateCopy, OddTempAndReadOnlyProgramLeaveNothingBehind) {
+    FreshInstallation();
+    const std::string savedTemp = bench::TempFolder();
+    const std::string temp = "C:\\odd %PATH% !x! ^a & (b) ;,=";
+    const std::string program = "C:\\Tools\\uninstKIVO.exe";
+    ASSERT_TRUE(bench::MakeFolders(temp) && bench::MakeFolders("C:\\Tools"));
+    ASSERT_TRUE(bench::WriteFileBytes(temp + "\\uninstKIVO.exe", "not the copy"));
+    ASSERT_TRUE(CopyFileA(bench::ProgramPath().c_str(), program.c_str(), FALSE));
+    SetFileAttributesA(program.c_str(), FILE_ATTRIBUTE_READONLY);
+    bench::SetEnv("TEMP", temp.c_str());
+    bench::SetEnv("KIVO", "C:\\Apps\\KIVO\\DOC\\.\\..\\KIVO");
+    std::string title = Text(MSG_TITLE);
+
+    bench::Process first = bench::Start("\"" + program + "\"", "C:\\Tools");
+    bench::SetEnv("TEMP", savedTemp.c_str());
+    bench::SetEnv("KIVO", nullptr);
+    ASSERT_NE(first.handle, nullptr);
+    bench::Box confirm = bench::WaitBox(title, 30000, first.id);
+    ASSERT_TRUE(confirm.found());
+    EXPECT_EQ(confirm.text, std::string(INSTALL_FOLDER) + "\r\r" + Text(MSG_CONFIRM));
+    Answer(confirm, IDYES);
+    EXPECT_EQ(bench::WaitExit(first), 0);
+    bench::Close(first);
+
+    bench::Box result = bench::WaitBox(title, 90000);
+    ASSERT_TRUE(result.found());
+    HANDLE copy = OpenProcessOf(result);
+    std::vector<std::string> archives = e2e::ArchivesAtRoot('C');
+    ASSERT_EQ(archives.size(), 1u);
+    EXPECT_EQ(result.text, Text(MSG_FILES_ARCHIVED) + "\r" + archives[0]);
+    Answer(result, IDOK);
+    Answer(ExpectBox(title, Text(MSG_SUCCESS)), IDOK);
+    EXPECT_EQ(WaitProcess(copy), 0);
+    if (copy != nullptr) CloseHandle(copy);
+
+    std::vector<std::string> left;
+    for (DWORD waited = 0; waited < 45000; waited += 200) {
+        left = bench::ListTree(temp);
+        if (left.size() == 1) break;
+        Sleep(200);
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"uninstKIVO.exe"}) << "the copy or its folder stayed";
+    std::string planted;
+    EXPECT_TRUE(bench::ReadFileBytes(temp + "\\uninstKIVO.exe", planted) && planted == "not the copy");
+    EXPECT_FALSE(bench::Exists(INSTALL_FOLDER));
+    SetFileAttributesA(program.c_str(), FILE_ATTRIBUTE_NORMAL);
+    bench::RemoveTree("C:\\Tools");
+    bench::RemoveTree(temp);
 }
 
 // The scenarios in which the uninstaller must refuse or keep the data folder.

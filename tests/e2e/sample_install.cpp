@@ -330,6 +330,14 @@ std::vector<std::string> ArchivesAtRoot(char drive) {
     return names;
 }
 
+std::string PrivateCopyFolder() {
+    WIN32_FIND_DATAA item;
+    HANDLE search = FindFirstFileA((bench::TempFolder() + "\\uninstKIVO-*").c_str(), &item);
+    if (search == INVALID_HANDLE_VALUE) return "";
+    FindClose(search);
+    return bench::TempFolder() + "\\" + item.cFileName;
+}
+
 // The console belongs to the uninstaller; a process of our own attaches to it
 // and writes its window handle, then each row as two lines: the characters
 // and their attributes in hex.

@@ -39,6 +39,8 @@ std::string AutoexecAfter();
 
 //--- archive names at the drive root
 std::vector<std::string> ArchivesAtRoot(char drive);
+// The copy's private folder in %TEMP% while it exists (the first one), or "".
+std::string PrivateCopyFolder();
 
 //--- the uninstaller's console, read from another process
 struct ConsoleLine {

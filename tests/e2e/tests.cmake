@@ -11,6 +11,8 @@ kivo_add_test(NAME e2e_uninstall_win10 TARGET e2e_uninstall ARGS --gtest_filter=
   ENV KIVO_WINVER=win10 "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
 kivo_add_test(NAME e2e_uninstall_win98 TARGET e2e_uninstall ARGS --gtest_filter=EndToEnd.*
   ENV KIVO_WINVER=win98 "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
+kivo_add_test(NAME e2e_private_copy TARGET e2e_uninstall ARGS --gtest_filter=PrivateCopy.*
+  ENV "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
 kivo_add_test(NAME e2e_refusals TARGET e2e_uninstall ARGS --gtest_filter=Refusals.* TIMEOUT 300)
 kivo_add_test(NAME e2e_full_drive TARGET e2e_uninstall ARGS --gtest_filter=FullDrive.*
   ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/small-drive.sh" TIMEOUT 120)

@@ -94,6 +94,24 @@ TEST_F(Registry, DeleteTreeRemovesEveryLevelAndAMissingKeyCountsAsDone) {
     EXPECT_FALSE(bench::RegKeyExists(HKEY_CURRENT_USER, base));
 }
 
+// A subkey or a value, the default one included, keeps the key.
+TEST_F(Registry, DeleteIfEmptyKeepsAKeyWithAnythingInIt) {
+    const std::string key = std::string(scratch) + "\\TMW";
+    ASSERT_TRUE(bench::RegSetDword(HKEY_CURRENT_USER, key + "\\Other", "v", 1));
+    EXPECT_EQ(RegistryDeleteKeyIfEmpty(HKEY_CURRENT_USER, key.c_str()), 1);
+    bench::RegDeleteTree(HKEY_CURRENT_USER, key + "\\Other");
+    ASSERT_TRUE(bench::RegSetString(HKEY_CURRENT_USER, key, nullptr, "maker"));
+    EXPECT_EQ(RegistryDeleteKeyIfEmpty(HKEY_CURRENT_USER, key.c_str()), 1);
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_CURRENT_USER, key));
+    HKEY handle;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_SET_VALUE, &handle), ERROR_SUCCESS);
+    RegDeleteValueA(handle, nullptr);
+    RegCloseKey(handle);
+    EXPECT_EQ(RegistryDeleteKeyIfEmpty(HKEY_CURRENT_USER, key.c_str()), 0);
+    EXPECT_FALSE(bench::RegKeyExists(HKEY_CURRENT_USER, key));
+    EXPECT_EQ(RegistryDeleteKeyIfEmpty(HKEY_CURRENT_USER, key.c_str()), 0); // already gone
+}
+
 TEST_F(Registry, DeleteTreeRefusesTheRootItself) {
     EXPECT_EQ(RegistryDeleteKeyTree(HKEY_CURRENT_USER, ""), -1);
     EXPECT_EQ(RegistryDeleteKeyTree(HKEY_CURRENT_USER, "\\"), -1);

@@ -1,0 +1,179 @@
+#include "driver/private_copy.h"
+
+#include "driver/delete_command.h"
+#include "driver/driver_state.h"
+#include "driver/relaunch_argument.h"
+#include "driver/stages.h"
+
+#include <ntsecapi.h>
+
+#include <cstring>
+
+namespace {
+
+// Names already taken under TEMP are skipped; so many clashes mean that
+// somebody prepares names faster than chance allows.
+constexpr int FOLDER_ATTEMPTS = 8;
+
+// Full control for the current user, SYSTEM and the Administrators, passed on
+// to whatever is made inside, and nothing taken over from TEMP: nobody else
+// can add, change or replace a file in the folder.
+bool FolderCreatePrivate(const char* folder) {
+    if (IsWindowsNT() == 0) return CreateDirectoryA(folder, nullptr) != 0; // Windows 9x has no access control
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } owner;
+    DWORD length = 0;
+    const BOOL known = GetTokenInformation(token, TokenUser, &owner, sizeof owner, &length);
+    CloseHandle(token);
+    BYTE system[SECURITY_MAX_SID_SIZE];
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD systemSize = sizeof system;
+    DWORD administratorsSize = sizeof administrators;
+    union {
+        ACL acl;
+        BYTE bytes[sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)];
+    } list;
+    const DWORD inherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    SECURITY_DESCRIPTOR descriptor;
+    if (!known || !CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize) ||
+        !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &administratorsSize) ||
+        !InitializeAcl(&list.acl, sizeof list, ACL_REVISION) ||
+        !AddAccessAllowedAceEx(&list.acl, ACL_REVISION, inherited, FILE_ALL_ACCESS, owner.user.User.Sid) ||
+        !AddAccessAllowedAceEx(&list.acl, ACL_REVISION, inherited, FILE_ALL_ACCESS, system) ||
+        !AddAccessAllowedAceEx(&list.acl, ACL_REVISION, inherited, FILE_ALL_ACCESS, administrators) ||
+        !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor, TRUE, &list.acl, FALSE) ||
+        !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+        return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
+    return CreateDirectoryA(folder, &attributes) != 0;
+}
+
+// A new private folder below tempFolder, named by chance so that nobody can
+// prepare it; never one that existed before.
+bool PrivateFolderCreate(const char* tempFolder, char* folder) {
+    for (int attempt = 0; attempt < FOLDER_ATTEMPTS; ++attempt) {
+        unsigned char random[PRIVATE_FOLDER_RANDOM_BYTES];
+        char name[PRIVATE_FOLDER_NAME_CAPACITY];
+        if (!RtlGenRandom(random, sizeof random) || !PrivateFolderNameFormat(name, sizeof name, random) ||
+            !FolderJoin(tempFolder, name, folder, PATH_CAPACITY))
+            return false;
+        if (FolderCreatePrivate(folder)) return true;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
+}
+
+// The folder part of a path made by FolderJoin.
+bool FolderOf(const char* path, char* folder) {
+    const char* separator = std::strrchr(path, '\\');
+    if (separator == nullptr) return false;
+    const size_t length = static_cast<size_t>(separator - path);
+    if (length + 1 > static_cast<size_t>(PATH_CAPACITY)) return false;
+    std::memcpy(folder, path, length);
+    folder[length] = '\0';
+    return true;
+}
+
+void RemoveCopy(const char* copyPath, const char* folder) {
+    DeleteFileA(copyPath);
+    RemoveDirectoryA(folder);
+}
+
+} // namespace
+
+int PrivateCopyMake(const char* sourcePath, const char* tempFolder, const char* fileName, char* copyPath,
+                    HANDLE* held) {
+    *held = INVALID_HANDLE_VALUE;
+    copyPath[0] = '\0';
+    char folder[PATH_CAPACITY];
+    if (!PrivateFolderCreate(tempFolder, folder)) return -1;
+    // "Fail if it exists": the copy is a new file, never one prepared under its name.
+    if (!FolderJoin(folder, fileName, copyPath, PATH_CAPACITY) || !CopyFileA(sourcePath, copyPath, TRUE)) {
+        RemoveCopy(copyPath, folder);
+        copyPath[0] = '\0';
+        return -1;
+    }
+    // A read-only program gives a read-only copy, which the deletion at the
+    // end would have to force.
+    const DWORD attributes = GetFileAttributesA(copyPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        SetFileAttributesA(copyPath, attributes & ~FILE_ATTRIBUTE_READONLY);
+    // Shared for reading only, so nobody can write the copy before it runs.
+    *held = CreateFileA(copyPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (*held == INVALID_HANDLE_VALUE) {
+        RemoveCopy(copyPath, folder);
+        copyPath[0] = '\0';
+        return -1;
+    }
+    return 0;
+}
+
+int PrivateCopyStart(const char* copyPath, char* commandLine, HANDLE held, HANDLE* processOut) {
+    *processOut = nullptr;
+    char folder[PATH_CAPACITY];
+    const bool located = FolderOf(copyPath, folder);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    // Its current folder is its own: started from Explorer, this stage's is
+    // the installation folder, which the copy must remove.
+    const bool started = located && CreateProcessA(copyPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+                                                   folder, &startup, &process) != 0;
+    CloseHandle(held);
+    if (!started) {
+        if (located) RemoveCopy(copyPath, folder);
+        return -1;
+    }
+    CloseHandle(process.hThread);
+    *processOut = process.hProcess;
+    return 0;
+}
+
+// The interpreter of the NT family is the system folder's cmd.exe, whatever
+// COMSPEC says; it runs in the system folder, which nobody else can write,
+// and sees only the environment it needs. Windows 9x has only COMSPEC.
+int PrivateCopyDelete(const char* folder, const char* fileName) {
+    char systemFolder[PATH_CAPACITY];
+    char windowsFolder[PATH_CAPACITY];
+    UINT length = GetSystemDirectoryA(systemFolder, PATH_CAPACITY);
+    if (length == 0 || length >= static_cast<UINT>(PATH_CAPACITY)) return -1;
+    length = GetSystemWindowsDirectoryA(windowsFolder, PATH_CAPACITY);
+    if (length == 0 || length >= static_cast<UINT>(PATH_CAPACITY)) return -1;
+    char interpreter[PATH_CAPACITY];
+    if (IsWindowsNT() != 0) {
+        if (!FolderJoin(systemFolder, "cmd.exe", interpreter, PATH_CAPACITY)) return -1;
+    } else {
+        const DWORD comspecLength = GetEnvironmentVariableA("COMSPEC", interpreter, PATH_CAPACITY);
+        if (comspecLength == 0 || comspecLength >= static_cast<DWORD>(PATH_CAPACITY)) return -1;
+    }
+    char ping[PATH_CAPACITY];
+    char copyPath[PATH_CAPACITY];
+    if (!FolderJoin(systemFolder, "PING.EXE", ping, PATH_CAPACITY) ||
+        !FolderJoin(folder, fileName, copyPath, PATH_CAPACITY))
+        return -1;
+    const char* folderName = std::strrchr(folder, '\\');
+    const bool privateFolder = folderName != nullptr && IsPrivateFolderName(folderName + 1);
+    char commandLine[DELETE_COMMAND_CAPACITY];
+    char environment[DELETE_ENVIRONMENT_CAPACITY];
+    if (DeleteCommandFormat(commandLine, sizeof commandLine, interpreter, ping, copyPath, privateFolder) !=
+            0 ||
+        DeleteEnvironmentFormat(environment, sizeof environment, windowsFolder, copyPath, folder) != 0)
+        return -1;
+
+    // A console of its own, hidden, so that ours closes as this process ends
+    // and the waiting command shows nothing.
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(interpreter, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, environment,
+                        systemFolder, &startup, &process))
+        return -1;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 0;
+}
