@@ -221,7 +221,9 @@ int ZipFolderNamePrefix(const char* folder, int prefixLength, wchar_t* out, size
     if (text == nullptr) return ZIP_ERR_NOMEM;
     const size_t length = FolderText(folder, text);
     const size_t skip = prefixLength == -1 ? length + 1 : size_t(prefixLength);
-    int result = length != 0 ? ZIP_OK : std::strlen(folder) >= WIDE_PATH_CAPACITY ? ZIP_ERR_TOOBIG : ZIP_ERR_ARGS;
+    int result = length != 0                                 ? ZIP_OK
+                 : std::strlen(folder) >= WIDE_PATH_CAPACITY ? ZIP_ERR_TOOBIG
+                                                             : ZIP_ERR_ARGS;
     if (result == ZIP_OK && skip > length + 1) result = ZIP_ERR_ARGS;
     out[0] = L'\0';
     if (result == ZIP_OK && skip <= length) {
