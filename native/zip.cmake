@@ -1,8 +1,10 @@
-# The container's plain code: time conversions and the cipher (CRC-32 is
-# already in the list), with its tests, shared with the Wine build.
+# The container's plain code: time conversions, the cipher and the listing of
+# a closed archive (CRC-32 is already in the list), with its tests, shared
+# with the Wine build; the listing takes its heap from the test stand-in.
 list(APPEND KIVO_NATIVE_SOURCES
   ${KIVO_ROOT}/src/zip/zip_time.cpp
   ${KIVO_ROOT}/src/zip/zip_crypt.cpp
+  ${KIVO_ROOT}/src/zip/zip_listing.cpp
 )
 # The inflater and the archive verifier, with their tests on archives that
 # Python's zipfile writes at build time (tests/native/zip_fixtures.py).
@@ -34,3 +36,4 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
 endif()
 # The container's own tests.
 kivo_native_test(NAME zip_pure_native SOURCES ${KIVO_ROOT}/tests/zip/zip_pure_test.cpp)
+target_link_libraries(zip_pure_native PRIVATE kivo_native_memzip)

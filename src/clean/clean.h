@@ -8,8 +8,13 @@ bool PathIsInFolder(const char* folder, const char* path);
 // 0 nothing matching left undeleted; 1 a deletion failed or was refused.
 int FolderDeleteFiles(const char* folder, const char* mask);
 // mode > 0 removes everything and the folder, 0 keeps the folder, < 0 keeps
-// every folder. 0 all deleted; 1 something stayed; -1 empty path or no folder.
+// every folder; a link inside goes as a link, never followed. 0 all deleted;
+// 1 something stayed; -1 empty path or no folder.
 int FolderDeleteTree(const char* folder, int mode);
+// Asked before each file (not a link) of a tree deletion goes, with its path
+// below the folder; false keeps it.
+typedef bool (*TreeFileFilter)(void* context, const wchar_t* relative, const WIN32_FIND_DATAW& found);
+int FolderDeleteTreeFiltered(const char* folder, int mode, TreeFileFilter mayDelete, void* context);
 // The eight deletions of the product's program files in installFolder.
 void ProgramFilesDelete(const char* installFolder);
 // Single deletions where "already gone" counts as done.

@@ -2,8 +2,11 @@
 #include "clean/file_tests.h"
 #include "clean/path_text.h"
 #include "clean/scoped_handles.h"
+#include "platform/wide_files.h"
 
 #include <cstring>
+#include <cwchar>
+#include <vector>
 
 namespace {
 
@@ -27,64 +30,119 @@ bool FolderIsRoot(const char* folder) {
     return length != 0 && length < sizeof full && PathIsDriveRoot(full);
 }
 
-bool HasRoomFor(const char* path, const char* name, size_t extra) {
-    return std::strlen(path) + 1 + std::strlen(name) + extra < WORK_CAPACITY;
+bool DoneOrGone(BOOL done) {
+    return done || IsGone(GetLastError());
 }
 
-// State of one FolderDeleteTree call, shared by its recursion levels.
-struct TreeWalk {
-    char path[WORK_CAPACITY]; // the folder being walked; each level appends "\" and a name and cuts them off
-    int failed;               // 1 once anything stayed
-    bool removeSubfolders;    // mode >= 0
+// One folder of a tree deletion: its search, and the length of its path.
+struct TreeLevel {
+    HANDLE search;
+    size_t pathLength;
+    bool pending; // the walk's entry belongs to this level and is not taken yet
 };
-TreeWalk treeWalk;
 
-void TreeWalkFolder(bool removeFolder);
+// State of one tree deletion, shared by its levels. The path is wide and in
+// the long form, so that every name and depth the file system allows is
+// reached; the levels are a list rather than a recursion, which that depth
+// could take past the stack.
+struct TreeWalk {
+    std::vector<wchar_t> path; // the folder being walked; each level appends "\name" and cuts it off
+    size_t rootLength;
+    std::vector<TreeLevel> levels;
+    WIN32_FIND_DATAW entry;
+    int failed;            // 1 once anything stayed
+    bool removeSubfolders; // mode >= 0
+    TreeFileFilter mayDelete;
+    void* context;
+};
 
-void TreeWalkEntry(const WIN32_FIND_DATAA& entry) {
-    const char* name = entry.cFileName;
-    const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (folder && (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)) return;
-    if (!folder && (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        treeWalk.failed = 1; // read-only files are never made writable
-        return;
+// Appends "\name" (and room for a level's "\*") at the path's end; false,
+// and a failure, when that would not fit.
+bool Descend(TreeWalk& walk, size_t at, const wchar_t* name) {
+    const size_t length = std::wcslen(name);
+    if (at + 1 + length + 2 >= walk.path.size()) {
+        walk.failed = 1;
+        return false;
     }
-    // A sub-folder also needs room for its own "\*.*".
-    if (!HasRoomFor(treeWalk.path, name, folder ? 4 : 0)) {
-        treeWalk.failed = 1;
-        return;
-    }
-    TextAppend(treeWalk.path, WORK_CAPACITY, "\\");
-    TextAppend(treeWalk.path, WORK_CAPACITY, name);
-    if (!folder) {
-        if (!FileDeleteOrGone(treeWalk.path)) treeWalk.failed = 1;
-        return;
-    }
-    // A junction or link leads out of the tree: only the link itself goes,
-    // never what it points to.
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        if (treeWalk.removeSubfolders && !FolderRemoveOrGone(treeWalk.path)) treeWalk.failed = 1;
-        return;
-    }
-    TreeWalkFolder(treeWalk.removeSubfolders);
+    walk.path[at] = L'\\';
+    std::memcpy(&walk.path[at + 1], name, (length + 1) * sizeof(wchar_t));
+    return true;
 }
 
-void TreeWalkFolder(bool removeFolder) {
-    const size_t length = std::strlen(treeWalk.path);
-    if (TextAppend(treeWalk.path, WORK_CAPACITY, "\\*.*")) {
-        WIN32_FIND_DATAA entry;
-        FindHandle find(FindFirstFileA(treeWalk.path, &entry));
-        if (find.valid()) {
-            do {
-                treeWalk.path[length] = '\0';
-                TreeWalkEntry(entry);
-            } while (FindNextFileA(find.handle, &entry));
+// Starts listing the folder whose path (pathLength units) is in the path. A
+// folder that cannot be listed may still hold something, which then stays.
+void EnterFolder(TreeWalk& walk, size_t pathLength) {
+    std::memcpy(&walk.path[pathLength], L"\\*", 3 * sizeof(wchar_t));
+    HANDLE search = WideFindFirst(&walk.path[0], &walk.entry);
+    const DWORD cause = GetLastError();
+    walk.path[pathLength] = L'\0';
+    if (search != INVALID_HANDLE_VALUE)
+        walk.levels.push_back(TreeLevel{search, pathLength, true});
+    else if (!IsGone(cause))
+        walk.failed = 1;
+}
+
+void DeleteFileEntry(TreeWalk& walk) {
+    const WIN32_FIND_DATAW& entry = walk.entry;
+    // A link holds no data of its own: it goes, not what it points to.
+    if (!WideIsLink(entry)) {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            walk.failed = 1; // read-only files are never made writable
+            return;
         }
-    } else {
-        treeWalk.failed = 1;
+        if (walk.mayDelete != nullptr &&
+            !walk.mayDelete(walk.context, &walk.path[walk.rootLength + 1], entry)) {
+            walk.failed = 1;
+            return;
+        }
     }
-    treeWalk.path[length] = '\0';
-    if (removeFolder && !FolderRemoveOrGone(treeWalk.path)) treeWalk.failed = 1;
+    if (!DoneOrGone(WideDeleteFile(&walk.path[0]))) walk.failed = 1;
+}
+
+// Takes the pending entry of the deepest level.
+void TakeEntry(TreeWalk& walk) {
+    TreeLevel& level = walk.levels.back();
+    level.pending = false;
+    const WIN32_FIND_DATAW& entry = walk.entry;
+    const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (folder && (std::wcscmp(entry.cFileName, L".") == 0 || std::wcscmp(entry.cFileName, L"..") == 0))
+        return;
+    const size_t at = level.pathLength;
+    if (!Descend(walk, at, entry.cFileName)) return;
+    if (!folder)
+        DeleteFileEntry(walk);
+    else if (WideIsLink(entry)) {
+        // A junction or link leads out of the tree: only the link itself goes.
+        if (walk.removeSubfolders && !DoneOrGone(WideRemoveFolder(&walk.path[0]))) walk.failed = 1;
+    } else {
+        const size_t depth = walk.levels.size();
+        EnterFolder(walk, std::wcslen(&walk.path[0]));
+        if (walk.levels.size() > depth) return; // the path stays on it while it is walked
+    }
+    walk.path[at] = L'\0';
+}
+
+// Walks the tree below the root in the path, depth-first, each folder
+// removed (but the root) once everything in it went, as the mode says.
+void WalkTree(TreeWalk& walk) {
+    EnterFolder(walk, walk.rootLength);
+    while (!walk.levels.empty()) {
+        TreeLevel& level = walk.levels.back();
+        if (level.pending) {
+            TakeEntry(walk);
+            continue;
+        }
+        if (WideFindNext(level.search, &walk.entry)) {
+            level.pending = true;
+            continue;
+        }
+        FindClose(level.search);
+        walk.levels.pop_back();
+        if (walk.levels.empty()) break;
+        // The path holds the folder just listed: it goes, and the path returns to its parent.
+        if (walk.removeSubfolders && !DoneOrGone(WideRemoveFolder(&walk.path[0]))) walk.failed = 1;
+        walk.path[walk.levels.back().pathLength] = L'\0';
+    }
 }
 
 // A program subfolder (DOC, KIVO, ZAVURE) that may be entered: it is no link
@@ -172,16 +230,29 @@ int FolderDeleteFiles(const char* folder, const char* mask) {
 }
 
 int FolderDeleteTree(const char* folder, int mode) {
-    // A path beyond the working buffer names no folder the walk could reach.
-    if (folder == nullptr || folder[0] == '\0' || !TextCopy(treeWalk.path, WORK_CAPACITY, folder)) return -1;
-    const size_t length = std::strlen(treeWalk.path);
-    if (treeWalk.path[length - 1] == '\\') treeWalk.path[length - 1] = '\0';
-    if (treeWalk.path[0] == '\0' || FolderIsRoot(treeWalk.path)) return 1; // "" was "\", a root too
-    if (!FolderExists(treeWalk.path)) return -1;
-    treeWalk.failed = 0;
-    treeWalk.removeSubfolders = mode >= 0;
-    TreeWalkFolder(mode > 0);
-    return treeWalk.failed;
+    return FolderDeleteTreeFiltered(folder, mode, nullptr, nullptr);
+}
+
+int FolderDeleteTreeFiltered(const char* folder, int mode, TreeFileFilter mayDelete, void* context) {
+    if (folder == nullptr || folder[0] == '\0') return -1;
+    if (FolderIsRoot(folder)) return 1;
+    std::vector<wchar_t> given(WIDE_PATH_CAPACITY);
+    TreeWalk walk = {};
+    walk.path.resize(WIDE_PATH_CAPACITY);
+    // A path beyond what the system accepts names no folder the walk could reach.
+    if (!WideFromAnsi(folder, &given[0], given.size()) ||
+        !WideLongPath(&given[0], &walk.path[0], walk.path.size()))
+        return -1;
+    walk.rootLength = std::wcslen(&walk.path[0]);
+    if (walk.path[walk.rootLength - 1] == L'\\') walk.path[--walk.rootLength] = L'\0';
+    const DWORD attributes = WideAttributes(&walk.path[0]);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
+    walk.removeSubfolders = mode >= 0;
+    walk.mayDelete = mayDelete;
+    walk.context = context;
+    WalkTree(walk);
+    if (mode > 0 && !DoneOrGone(WideRemoveFolder(&walk.path[0]))) walk.failed = 1;
+    return walk.failed;
 }
 
 void ProgramFilesDelete(const char* installFolder) {

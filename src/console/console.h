@@ -55,5 +55,8 @@ HANDLE ThreadHandle(int index);
 
 //--- busy indicator
 extern std::atomic<int> busyFlag;
+// The share (0 to 100) of the step's work done, shown beside its label while
+// it blinks; -1, as between steps, shows none.
+extern std::atomic<int> busyProgress;
 extern const char* busyLabel;
 unsigned __stdcall BusyIndicatorRoutine(void* argument);

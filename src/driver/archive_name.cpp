@@ -21,6 +21,15 @@ int ArchiveNameFormat(char* out, int capacity, char driveLetter, int year, int m
     return FormatResult(out, capacity, wanted);
 }
 
+int ArchiveNameNumbered(char* out, int capacity, const char* name, int number) {
+    if (out == nullptr || capacity <= 0) return -1;
+    const char* suffix = std::strrchr(name, '.');
+    if (number == 1 || suffix == nullptr)
+        return FormatResult(out, capacity, std::snprintf(out, capacity, "%s", name));
+    const int stem = static_cast<int>(suffix - name);
+    return FormatResult(out, capacity, std::snprintf(out, capacity, "%.*s-%d%s", stem, name, number, suffix));
+}
+
 int ArchivePrefixLength(const char* folder) {
     const char* last = std::strrchr(folder, '\\');
     return last == nullptr ? 0 : static_cast<int>(last - folder) + 1;
@@ -29,4 +38,12 @@ int ArchivePrefixLength(const char* folder) {
 int ResultMessageFormat(char* out, int capacity, const char* text, const char* detail) {
     if (out == nullptr || capacity <= 0) return -1;
     return FormatResult(out, capacity, std::snprintf(out, capacity, "%s\r%s", text, detail));
+}
+
+int KeptFolderMessageFormat(char* out, int capacity, const char* archivedText, const char* archive,
+                            const char* keptText, const char* folder) {
+    if (out == nullptr || capacity <= 0) return -1;
+    const int wanted =
+        std::snprintf(out, capacity, "%s\r%s\r\r%s\r%s", archivedText, archive, keptText, folder);
+    return FormatResult(out, capacity, wanted);
 }

@@ -4,14 +4,22 @@
 
 //--- capacities, terminating zero included
 constexpr int ARCHIVE_NAME_CAPACITY = 80;
-// The longest result text, one line break and the longest folder path.
-constexpr int RESULT_MESSAGE_CAPACITY = 64 + 260;
+// Two of the longest result texts, an archive name, the longest folder path
+// and their line breaks.
+constexpr int RESULT_MESSAGE_CAPACITY = 2 * 64 + ARCHIVE_NAME_CAPACITY + 260;
 
 //--- archive
 // "d:\savKIVO[yyyy-mm-dd](hh.mm.ss).zip" into out; 0 written, -1 refused.
 int ArchiveNameFormat(char* out, int capacity, char driveLetter, int year, int month, int day, int hour,
                       int minute, int second);
+// The name with "-number" before its ".zip" (the name itself for number 1);
+// 0 written, -1 refused.
+int ArchiveNameNumbered(char* out, int capacity, const char* name, int number);
 // Characters up to and including the folder's last backslash (0 without one).
 int ArchivePrefixLength(const char* folder);
 // text, "\r", detail into out; 0 written, -1 refused.
 int ResultMessageFormat(char* out, int capacity, const char* text, const char* detail);
+// The archive written and the folder that stayed all the same:
+// archivedText "\r" archive "\r\r" keptText "\r" folder; 0 written, -1 refused.
+int KeptFolderMessageFormat(char* out, int capacity, const char* archivedText, const char* archive,
+                            const char* keptText, const char* folder);

@@ -15,7 +15,8 @@ extern int isNT;               // -1 NT family, 0 Windows 9x
 extern int environmentChanged; // -1 once an environment value left the registry
 extern int restartNeeded;      // -1 once a change needs a restart
 // The Files step's outcome, for whoever reports the run: -1 once the data
-// folder stayed in place (its archive was not complete); archivePath holds
-// the archive written, or is empty.
+// folder stayed in place (its archive was not complete and verified, or files
+// that the archive does not hold stayed in it); archivePath holds the archive
+// written and verified, or is empty.
 extern int dataFolderKept;
 extern char archivePath[PATH_CAPACITY];

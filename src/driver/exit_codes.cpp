@@ -56,6 +56,8 @@ const char* ZipResultMeaning(int result) {
         return "the archive could not be repositioned";
     case 18:
         return "too large for the zip format";
+    case 19:
+        return "the archive read back differs from what was written";
     default:
         return "zip error";
     }

@@ -6,12 +6,12 @@
 #include "driver/archive_name.h"
 #include "driver/catalogue.h"
 #include "driver/driver_state.h"
+#include "driver/files_step.h"
 #include "driver/message_box.h"
 #include "driver/run_log.h"
 #include "driver/stages.h"
 #include "driver/unattended.h"
 #include "platform/registry.h"
-#include "zip/zip.h"
 
 #include <windows.h>
 
@@ -40,52 +40,6 @@ static void DeleteRegistryEntries(int removeUserSettings) {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO");
     if (removeUserSettings != 0 && RegistryDeleteKeyTree(HKEY_CURRENT_USER, "Software\\TMW\\KIVO") == 0) {
         RegistryDeleteKeyIfEmpty(HKEY_CURRENT_USER, "Software\\TMW"); // other products of the maker keep it
-    }
-}
-
-// Packs what is left of dataFolder into archiveName; true only when the
-// archive is complete (a close that failed leaves an unreadable file).
-static bool ArchiveFolder(const char* dataFolder, const char* archiveName) {
-    // A file of that name that we could not replace is somebody's earlier
-    // archive: it is only ours to delete once our creation has truncated it.
-    bool existedBefore = GetFileAttributesA(archiveName) != INVALID_FILE_ATTRIBUTES;
-    ZipArchive* archive = nullptr;
-    int created = ZipCreateArchiveFile(&archive, archiveName, nullptr);
-    if (created == ZIP_OK) {
-        int added = ZipAddFolderTree(archive, dataFolder, ArchivePrefixLength(dataFolder));
-        int closed = ZipCloseArchive(archive);
-        if (added == ZIP_OK && closed == ZIP_OK) return true;
-        RunLogWrite("archive %s not completed: adding the folder %d (%s), closing it %d (%s)", archiveName,
-                    added, ZipResultMeaning(added), closed, ZipResultMeaning(closed));
-    } else {
-        RunLogWrite("archive %s not created: %d (%s)", archiveName, created, ZipResultMeaning(created));
-    }
-    if (created == ZIP_OK || !existedBefore) DeleteFileA(archiveName);
-    return false;
-}
-
-// Deletes the program files, archives the rest and removes the folder only
-// when the archive is complete; message receives the result box's text.
-static void CleanFiles(const char* dataFolder, char* message) {
-    ProgramFilesDelete(dataFolder);
-
-    const char* cleaningRequired = CatalogueText(MSG_CLEANING_REQUIRED, languageCode);
-    const char* filesArchived = CatalogueText(MSG_FILES_ARCHIVED, languageCode);
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    char archiveName[ARCHIVE_NAME_CAPACITY];
-    bool archived = ArchiveNameFormat(archiveName, ARCHIVE_NAME_CAPACITY, dataFolder[0], now.wYear,
-                                      now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond) == 0 &&
-                    ArchiveFolder(dataFolder, archiveName);
-    const char* text = archived ? filesArchived : cleaningRequired;
-    if (archived) FolderDeleteTree(dataFolder, 1);
-    dataFolderKept = archived ? 0 : -1;
-    lstrcpynA(archivePath, archived ? archiveName : "", PATH_CAPACITY);
-    // Both texts and a full path always fit; should they not, the bare text
-    // still tells the user what happened.
-    if (ResultMessageFormat(message, RESULT_MESSAGE_CAPACITY, text, archived ? archiveName : dataFolder) !=
-        0) {
-        lstrcpynA(message, text, RESULT_MESSAGE_CAPACITY);
     }
 }
 
@@ -129,7 +83,7 @@ void RunUninstallSequence(const char* shortcutFolder, const char* dataFolder, in
 
     char message[RESULT_MESSAGE_CAPACITY];
     StepBegin(labelFiles);
-    CleanFiles(dataFolder, message);
+    RunFilesStep(dataFolder, message);
     ShellNotifyInstallFolder(dataFolder);
     StepEnd();
     RunLogFilesStep(dataFolder);

@@ -180,14 +180,14 @@ int UnattendedCopyBegin() {
 }
 
 void RunLogFilesStep(const char* dataFolder) {
-    if (dataFolderKept != 0) {
+    if (archivePath[0] == '\0') {
         RunLogWrite("step Files: the data folder %s was kept, since its archive could not be completed",
                     dataFolder);
         return;
     }
-    bool gone = GetFileAttributesA(dataFolder) == INVALID_FILE_ATTRIBUTES;
-    RunLogWrite("step Files: archive %s written completely; the data folder %s was removed%s", archivePath,
-                dataFolder, gone ? "" : " only in part");
+    RunLogWrite("step Files: archive %s written completely and verified; the data folder %s %s", archivePath,
+                dataFolder,
+                dataFolderKept == 0 ? "was removed" : "was kept with what the archive does not hold");
 }
 
 int CopyOutcome() {

@@ -104,7 +104,7 @@ struct DeflateState {
     // Block accounting.
     uint32_t optimalLength;   // bits of the block with dynamic codes, header excluded
     uint32_t fixedLength;     // bits of the block with the fixed codes, header excluded
-    uint32_t compressedBytes; // whole bytes of the entry's output so far
+    uint64_t compressedBytes; // whole bytes of the entry's output so far
     uint32_t compressedBits;  // leftover bits (0-7) beyond compressedBytes
 
     // Bit output: bits leave least significant first; the buffer is the archive's I/O buffer.

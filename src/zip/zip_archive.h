@@ -17,7 +17,7 @@ enum ZipResult : int {
     ZIP_ERR_ENDED = 13,      // central directory already written
     ZIP_ERR_SEEK = 16,       // the sink could not be repositioned
     ZIP_ERR_STOREDSIZE = 17, // non-seekable sink: stored data differs from its header
-    ZIP_ERR_TOOBIG = 18,     // the format's 32-bit sizes/offsets or 16-bit count would wrap
+    ZIP_ERR_TOOBIG = 18,     // beyond even Zip64: a name over 65,535 bytes, a source past its announcement
     ZIP_ERR_VERIFY = 19,     // the archive read back differs from what was written into it
 };
 
@@ -34,40 +34,59 @@ enum : uint32_t {
 };
 
 constexpr uint32_t ZIP_IO_BUFFER_SIZE = 16384;
-constexpr uint32_t ZIP_NAME_CAPACITY = 260;
-constexpr uint32_t ZIP_UNKNOWN_SIZE = 0xFFFFFFFFu;
+constexpr uint64_t ZIP_UNKNOWN_SIZE = ~uint64_t(0);
+constexpr uint32_t ZIP_LOCAL_EXTRA_SIZE = 17;  // extended timestamp: three times
+constexpr uint32_t ZIP_CENTRAL_EXTRA_SIZE = 9; // extended timestamp: the modification time
+constexpr uint32_t ZIP_ZIP64_LOCAL_SIZE = 20;  // Zip64 field of a local header: both sizes
 
 struct DeflateState;
 
+// The entry being written. Only its flags concern the compressor.
 struct ZipEntry {
-    uint16_t flags;  // general-purpose flags of the central directory
-    uint16_t method; // 0 stored, 8 deflated
+    uint16_t flags;      // general-purpose flags of the central directory
+    uint16_t localFlags; // flags written into the local header
+    uint16_t method;     // 0 stored, 8 deflated
     uint16_t dosTime;
     uint16_t dosDate;
     uint32_t crc32;
-    uint32_t compressedSize;
-    uint32_t uncompressedSize;
-    uint32_t nameLength;         // written as 16 bits
-    uint32_t localExtraLength;   // always 17
-    uint32_t centralExtraLength; // always 9
-    uint16_t diskNumberStart;    // always 0
-    uint16_t internalAttributes; // always 0
-    uint16_t localFlags;         // flags written into the local header
+    uint64_t compressedSize;
+    uint64_t uncompressedSize;
+    uint64_t localHeaderOffset;
     uint32_t externalAttributes;
-    uint32_t localHeaderOffset;
-    uint8_t* localExtra;   // 17 bytes held by the add operation while it runs
-    uint8_t* centralExtra; // points at centralExtraField
-    char name[ZIP_NAME_CAPACITY];
-    ZipEntry* next;
-    uint8_t centralExtraField[9];
+    const char* name; // as stored: ASCII, or UTF-8 with flag 0x0800; nameLength bytes and a zero
+    uint32_t nameLength;
+    bool zip64Local; // the local header carries both sizes in a Zip64 field
+    uint8_t localExtra[ZIP_LOCAL_EXTRA_SIZE];
+    uint8_t centralExtra[ZIP_CENTRAL_EXTRA_SIZE];
 };
+
+// What the archive learnt of one entry it holds, in central-directory order.
+struct ZipListedEntry {
+    uint64_t size;       // source bytes read
+    uint64_t lastWrite;  // the source file's last-write time (FILETIME) while it was read; 0 unknown or moved
+    uint32_t crc32;      // of the source bytes read
+    uint32_t nameOffset; // of the stored name in the central directory
+    uint32_t nameLength;
+};
+
+// An archive's entries, kept beyond its closing for the checks that follow it.
+struct ZipListing {
+    ZipListedEntry* entries;
+    uint32_t count;
+    uint8_t* names;   // the central directory as written, which holds every stored name
+    uint32_t* byName; // entry indices in the byte order of their names, once ZipListingSort has run
+};
+
+// Told of the source bytes read so far by the whole archive, and of the total
+// that its folder walks announced.
+typedef void (*ZipProgress)(void* context, uint64_t done, uint64_t total);
 
 struct ZipArchive {
     uint32_t stateFlags;
     void* sink;            // output handle, or base address of a memory sink
     char* password;        // heap copy, or null
-    uint32_t bytesWritten; // bytes that reached the sink: its position less the base offset
-    uint32_t baseOffset;   // sink position at opening; added to every recorded offset
+    uint64_t bytesWritten; // bytes that reached the sink: its position less the base offset
+    uint64_t baseOffset;   // sink position at opening; added to every recorded offset
     uint32_t error;        // sticky within an entry; cleared before its local header
     void* mapping;         // mapping behind a memory sink the archive created
     uint32_t memPosition;
@@ -75,20 +94,28 @@ struct ZipArchive {
     uint32_t keys[3];
     uint8_t* cryptBuffer;
     uint32_t cryptCapacity;
-    ZipEntry* entries;
-    ZipEntry* lastEntry;  // tail of the entry list, so that appending stays cheap
-    uint32_t entryCount;  // listed entries; never above 65,535 (the end record's 16 bits)
-    uint32_t centralSize; // bytes that the listed entries take in the central directory
-    uint32_t writeLimit;  // highest sink offset (base included) the current writes may reach
-    uint32_t sourceStart;
-    uint32_t announcedSize; // ZIP_UNKNOWN_SIZE when not known before reading
-    uint32_t bytesRead;
+    uint8_t* central; // the central directory, built entry by entry
+    uint32_t centralLength;
+    uint32_t centralCapacity;
+    ZipListedEntry* listed; // one record per listed entry
+    uint32_t listedCapacity;
+    uint32_t entryCount; // listed entries
+    char* nameBuffer;    // the current entry's stored name
+    uint32_t nameCapacity;
+    uint64_t sourceStart;
+    uint64_t announcedSize; // ZIP_UNKNOWN_SIZE when not known before reading
+    uint64_t sourceLastWrite;
+    uint64_t bytesRead;
     uint32_t crc;
     void* source; // source handle, or address of a memory source
     uint32_t memSourceLength;
     uint32_t memSourcePosition;
-    uint32_t dataWritten;  // entry data bytes written (before the cipher header)
+    uint64_t dataWritten;  // entry data bytes written (before the cipher header)
     DeflateState* deflate; // allocated at the first deflated entry
+    ZipProgress progress;
+    void* progressContext;
+    uint64_t progressDone;  // source bytes read by every entry so far
+    uint64_t progressTotal; // what the folder walks announced
     uint8_t ioBuffer[ZIP_IO_BUFFER_SIZE];
 };
 
@@ -96,7 +123,7 @@ struct ZipArchive {
 uint32_t ZipReadSource(ZipArchive* archive, uint8_t* buffer, uint32_t count);
 void ZipWriteBytes(ZipArchive* archive, const uint8_t* bytes, uint32_t count);
 void ZipWriteUInt16(ZipArchive* archive, uint16_t value);
-int ZipSeek(ZipArchive* archive, uint32_t offset);
+int ZipSeek(ZipArchive* archive, uint64_t offset);
 
 //--- heap of the archiver (the platform's global heap in the product)
 void* ZipAlloc(uint32_t size); // zero-filled, or null

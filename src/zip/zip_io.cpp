@@ -13,14 +13,7 @@ namespace {
 // Every byte that reaches the sink is counted here, so that bytesWritten is
 // always the sink's true position: an entry that fails half-way leaves its
 // bytes behind, and the next entry's recorded offset must lie after them.
-// The limit keeps room for the data descriptor, the central directory and
-// the end record, so that no recorded offset or size can wrap past 4 GiB.
 void SinkWrite(ZipArchive* archive, const uint8_t* bytes, uint32_t count) {
-    const uint64_t end = uint64_t(archive->baseOffset) + archive->bytesWritten + count;
-    if (end > archive->writeLimit) {
-        archive->error = ZIP_ERR_TOOBIG;
-        return;
-    }
     if (archive->stateFlags & ZIP_SINK_MEMORY) {
         // The last byte of the block is never written: the sink holds at
         // most capacity - 1 bytes.
@@ -91,14 +84,11 @@ uint32_t ZipReadSource(ZipArchive* archive, uint8_t* buffer, uint32_t count) {
         }
         got = read;
     }
-    // Sizes are 32-bit and 0xFFFFFFFF is the format's escape to Zip64, which
-    // this writer does not have: a source that reaches it fails the entry.
-    if (uint64_t(archive->bytesRead) + got >= 0xFFFFFFFFu) {
-        archive->error = ZIP_ERR_TOOBIG;
-        return 0;
-    }
     archive->bytesRead += got;
     archive->crc = Crc32Update(archive->crc, buffer, got);
+    archive->progressDone += got;
+    if (archive->progress != nullptr && got != 0)
+        archive->progress(archive->progressContext, archive->progressDone, archive->progressTotal);
     return got;
 }
 
@@ -127,7 +117,7 @@ void ZipWriteUInt16(ZipArchive* archive, uint16_t value) {
     SinkWrite(archive, pair, 2);
 }
 
-int ZipSeek(ZipArchive* archive, uint32_t offset) {
+int ZipSeek(ZipArchive* archive, uint64_t offset) {
     if (!(archive->stateFlags & ZIP_SINK_SEEKABLE)) {
         archive->error = ZIP_ERR_SEEK;
         return 0;
@@ -137,10 +127,10 @@ int ZipSeek(ZipArchive* archive, uint32_t offset) {
             archive->error = ZIP_ERR_MEMSIZE;
             return 0;
         }
-        archive->memPosition = offset;
+        archive->memPosition = static_cast<uint32_t>(offset);
         return 1;
     }
-    const uint64_t position = uint64_t(offset) + archive->baseOffset;
+    const uint64_t position = offset + archive->baseOffset;
     LONG high = static_cast<LONG>(position >> 32);
     SetLastError(NO_ERROR);
     const DWORD low =

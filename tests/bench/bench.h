@@ -67,16 +67,23 @@ int DefaultButton(const Box& box);
 bool AnswerOwnBox(LPTHREAD_START_ROUTINE routine, void* parameter, const std::string& caption,
                   DWORD boxTimeoutMs, DWORD threadTimeoutMs, const std::function<void(const Box&)>& answer);
 
-//--- files, inside the prefix
+//--- files, inside the prefix; paths in UTF-8, of any length
+std::wstring Wide(const std::string& utf8); // long paths (X:\... of 240 or more) in the \\?\ form
+std::string Utf8(const std::wstring& wide);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool ReadFileBytes(const std::string& path, std::string& bytes);
 bool Exists(const std::string& path); // file or folder
 bool IsFolder(const std::string& path);
-bool MakeFolders(const std::string& path);                    // every missing folder of the path
-void RemoveTree(const std::string& path);                     // clears read-only bits; never follows a link
-std::vector<std::string> ListTree(const std::string& folder); // relative paths, files and folders, sorted
-std::string TempFolder();                                     // %TEMP% without trailing backslash
-std::string Utf8(const std::string& ansi);                    // ANSI code page text in UTF-8
+bool MakeFolders(const std::string& path); // every missing folder of the path
+// Clears read-only bits on the way; a link goes by itself, never followed.
+void RemoveTree(const std::string& path);
+// Relative paths, files and folders (a link as a folder, not entered), sorted.
+std::vector<std::string> ListTree(const std::string& folder);
+std::string TempFolder();                  // %TEMP% without trailing backslash
+std::string Utf8(const std::string& ansi); // ANSI code page text in UTF-8
+// Wine sees through a Linux-side link: deleting the link deletes what it
+// leads to when that is a file or an empty folder, and fails otherwise.
+bool UnderWine();
 
 //--- shell notifications, as Explorer would receive them (Wine delivers them
 // only inside the process that sends them)

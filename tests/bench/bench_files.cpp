@@ -6,9 +6,25 @@
 
 namespace bench {
 
+std::wstring Wide(const std::string& utf8) {
+    std::wstring wide(utf8.size() + 1, L'\0');
+    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], int(wide.size()));
+    wide.resize(units > 0 ? size_t(units - 1) : 0);
+    if (wide.size() >= 240 && wide[1] == L':') wide = L"\\\\?\\" + wide;
+    return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+    std::string utf8(wide.size() * 3 + 1, '\0');
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], int(utf8.size()), nullptr, nullptr);
+    utf8.resize(bytes > 0 ? size_t(bytes - 1) : 0);
+    return utf8;
+}
+
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     BOOL ok =
@@ -19,7 +35,7 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
 
 bool ReadFileBytes(const std::string& path, std::string& bytes) {
     bytes.clear();
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     char chunk[65536];
@@ -32,64 +48,62 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
 }
 
 bool Exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool IsFolder(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool MakeFolders(const std::string& path) {
     for (size_t at = path.find('\\', 3);; at = path.find('\\', at + 1)) {
         std::string part = path.substr(0, at);
-        if (!part.empty() && !IsFolder(part) && !CreateDirectoryA(part.c_str(), nullptr)) return false;
+        if (!part.empty() && !IsFolder(part) && !CreateDirectoryW(Wide(part).c_str(), nullptr)) return false;
         if (at == std::string::npos) return true;
     }
 }
 
 void RemoveTree(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    const std::wstring wide = Wide(path);
+    DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    SetFileAttributesA(path.c_str(), attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+    SetFileAttributesW(wide.c_str(), attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                     FILE_ATTRIBUTE_SYSTEM));
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileA(path.c_str());
+        DeleteFileW(wide.c_str());
         return;
     }
-    // A link goes by itself; what it leads to is not the test's.
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        RemoveDirectoryA(path.c_str());
-        return;
-    }
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                        ? INVALID_HANDLE_VALUE
+                        : FindFirstFileW((wide + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = found.cFileName;
-            if (name != "." && name != "..") RemoveTree(path + "\\" + name);
-        } while (FindNextFileA(search, &found));
+            std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") RemoveTree(path + "\\" + Utf8(name));
+        } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryA(path.c_str());
+    RemoveDirectoryW(wide.c_str());
 }
 
 static void ListInto(const std::string& root, const std::string& relative, std::vector<std::string>& out) {
-    WIN32_FIND_DATAA found;
+    WIN32_FIND_DATAW found;
     std::string folder = relative.empty() ? root : root + "\\" + relative;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    HANDLE search = FindFirstFileW((Wide(folder) + L"\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
-        std::string name = found.cFileName;
+        std::string name = Utf8(found.cFileName);
         if (name == "." || name == "..") continue;
         std::string path = relative.empty() ? name : relative + "\\" + name;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             out.push_back(path + "\\");
-            ListInto(root, path, out);
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) ListInto(root, path, out);
         } else {
             out.push_back(path);
         }
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
 }
 
@@ -98,6 +112,10 @@ std::vector<std::string> ListTree(const std::string& folder) {
     ListInto(folder, "", out);
     std::sort(out.begin(), out.end());
     return out;
+}
+
+bool UnderWine() {
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 std::string TempFolder() {

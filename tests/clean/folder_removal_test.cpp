@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cwchar>
+
 using Tree = std::vector<std::string>;
 
 namespace {
@@ -68,16 +71,41 @@ TEST(FolderDeleteTree, DriveRootsAreRefused) {
     EXPECT_TRUE(bench::IsFolder("C:\\windows"));
 }
 
-// Entries beyond the 520-byte working path are left and reported, never cut.
-TEST(FolderDeleteTree, EntriesBeyondTheWorkingPathStayAndFail) {
+// Names in any script and paths beyond MAX_PATH are reached through the wide
+// functions and the long path form.
+TEST(FolderDeleteTree, NamesInAnyScriptAndPathsBeyondMaxPathGo) {
     const std::string root = Fresh("long");
-    const std::string level1 = root + "\\" + std::string(200, 'a');
-    const std::string level2 = level1 + "\\" + std::string(200, 'b');
-    const std::string deepFile = level2 + "\\" + std::string(150, 'c') + ".txt";
-    ASSERT_TRUE(MakeLongFolder(level1) && MakeLongFolder(level2) && MakeLongFile(deepFile));
-    EXPECT_EQ(1, FolderDeleteTree(root.c_str(), 1));
-    EXPECT_TRUE(LongExists(deepFile));
-    EXPECT_FALSE(bench::Exists(root + "\\a.txt"));
+    const std::string deep =
+        std::string(200, 'a') + "\\" + std::string(200, 'b') + "\\" + std::string(150, 'c');
+    ASSERT_TRUE(
+        MakeTree(root, {deep + ".txt",
+                        u8"\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC\\\u65E5\u672C \U0001F600.txt",
+                        u8"Za\u017C\u00F3\u0142\u0107.txt"}));
+    EXPECT_EQ(0, FolderDeleteTree(root.c_str(), 1));
+    EXPECT_FALSE(bench::Exists(root));
+}
+
+// What the filter refuses stays, with every folder above it; a link inside
+// the tree (made on the Linux side, see tests.cmake) is neither entered nor
+// asked about, and what it leads to stays. (Windows removes the link itself;
+// Wine cannot, and refuses since its target is not empty.)
+TEST(FolderDeleteTree, FilterKeepsWhatItRefusesAndLinksGoAsLinks) {
+    const std::string root = "C:\\t\\linked";
+    ASSERT_TRUE(bench::IsFolder(root + "\\out")) << "the link is made by the test's pre-run";
+    ASSERT_TRUE(bench::WriteFileBytes("C:\\elsewhere\\marker.txt", "not ours"));
+    ASSERT_TRUE(MakeTree(root, {"go.txt", "keep\\mine.txt", "sub\\go.txt"}));
+    Tree asked;
+    auto refuseMine = [](void* context, const wchar_t* relative, const WIN32_FIND_DATAW&) {
+        static_cast<Tree*>(context)->push_back(bench::Utf8(relative));
+        return std::wcsstr(relative, L"mine") == nullptr;
+    };
+    EXPECT_EQ(1, FolderDeleteTreeFiltered(root.c_str(), 1, refuseMine, &asked));
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ((Tree{"go.txt", "keep\\mine.txt", "sub\\go.txt"}), asked);
+    Tree kept = {"keep\\", "keep\\mine.txt"};
+    if (bench::UnderWine()) kept.push_back("out\\");
+    EXPECT_EQ(kept, bench::ListTree(root));
+    EXPECT_TRUE(bench::Exists("C:\\elsewhere\\marker.txt"));
 }
 
 TEST(FolderDeleteFiles, DeletesMatchingFilesOfOneFolderOnly) {

@@ -88,7 +88,9 @@ TEST(BusyIndicator, FlagClearedBeforeTheWorkerBeginsStillGivesOneCycle) {
 // Each label on a line of its own behind one blank cell, drawn black on
 // yellow at the end; every step shows at least one highlighted cycle. While
 // it blinks, a label is white on light red or light red on yellow, and the
-// blank before it stays yellow whatever colour the text would have.
+// blank before it stays yellow whatever colour the text would have. A step
+// that tells how far it is shows the share beside its label while it works,
+// and nothing of it once it has ended.
 TEST(BusyIndicator, StepsLeaveTheirLabelsLineByLine) {
     ConsoleKeyReset();
     Report report;
@@ -119,6 +121,13 @@ TEST(BusyIndicator, StepsLeaveTheirLabelsLineByLine) {
         CharToOemA(CatalogueText(static_cast<MessageName>(MSG_LABEL_SHORTCUTS + step), 1), label);
         std::string text = std::string(" ") + label;
         EXPECT_EQ(text + std::string(60 - text.size(), ' '), report["text" + std::to_string(step + 1)]);
+    }
+    char told[64];
+    CharToOemA(CatalogueText(MSG_LABEL_ASSOCIATIONS, 1), told);
+    const std::string toldRow = std::string(" ") + told;
+    for (const char* percent : {"7", "42"}) {
+        const std::string shown = toldRow + (percent[1] ? "  " : "   ") + percent + " %";
+        EXPECT_EQ(shown + std::string(60 - shown.size(), ' '), report[std::string("progress") + percent]);
     }
     for (int row = 0; row < 12; ++row) {
         if (row == 0 || row > 6) {

@@ -140,6 +140,13 @@ std::string Seen(const std::atomic<bool> (&seen)[256]) {
     return attributes;
 }
 
+std::string RowText(SHORT row) {
+    char text[61] = {};
+    DWORD read = 0;
+    ReadConsoleOutputCharacterA(GetStdHandle(STD_OUTPUT_HANDLE), text, 60, COORD{0, row}, &read);
+    return text;
+}
+
 // The driver's protocol with work of different lengths; the last label has none.
 void RunSteps(std::ostringstream& out, DWORD stepScale) {
     // The French labels, so that the accents go through the OEM conversion.
@@ -154,7 +161,17 @@ void RunSteps(std::ostringstream& out, DWORD stepScale) {
         busyLabel = labels[step];
         busyFlag = 1;
         int started = ThreadStart(1);
-        Sleep(work[step] * stepScale);
+        if (step == 1) {
+            // The second step tells how far it is, twice; its row is read back each time.
+            for (int percent : {7, 42}) {
+                busyProgress = percent;
+                Sleep(work[step] * stepScale / 2);
+                Put(out, "progress" + std::to_string(percent), RowText(2));
+            }
+        } else {
+            Sleep(work[step] * stepScale);
+        }
+        busyProgress = -1;
         busyFlag = 0;
         long waited = ThreadWait(1);
         std::string name = "step" + std::to_string(step);

@@ -24,6 +24,18 @@ TEST(ArchiveName, TooSmallABufferIsRefusedNotCut) {
     EXPECT_EQ(ArchiveNameFormat(exact, sizeof exact, 'C', 2013, 6, 24, 14, 5, 9), 0);
 }
 
+TEST(ArchiveName, ClashesTakeANumberBeforeTheSuffix) {
+    const char* dated = "C:\\savKIVO[2013-06-24](14.05.09).zip";
+    char name[ARCHIVE_NAME_CAPACITY];
+    ASSERT_EQ(ArchiveNameNumbered(name, sizeof name, dated, 1), 0);
+    EXPECT_STREQ(name, dated);
+    ASSERT_EQ(ArchiveNameNumbered(name, sizeof name, dated, 9), 0);
+    EXPECT_STREQ(name, "C:\\savKIVO[2013-06-24](14.05.09)-9.zip");
+    char small[38]; // one short of the numbered name and its terminating zero
+    EXPECT_EQ(ArchiveNameNumbered(small, sizeof small, dated, 2), -1);
+    EXPECT_STREQ(small, "");
+}
+
 TEST(ArchiveName, PrefixKeepsTheFoldersOwnName) {
     EXPECT_EQ(ArchivePrefixLength("C:\\Apps\\KIVO"), 8); // names begin with "KIVO"
     EXPECT_EQ(ArchivePrefixLength("C:\\KIVO"), 3);
@@ -43,6 +55,14 @@ TEST(ResultMessage, EveryTextWithTheLongestPathFits) {
     char small[20];
     EXPECT_EQ(ResultMessageFormat(small, sizeof small, text.c_str(), "C:\\x"), -1);
     EXPECT_STREQ(small, "");
+    // Both parts when the archive was written but the folder kept files.
+    const std::string archived = "Des fichiers ont \xE9t\xE9 sauvegard\xE9s dans :";
+    const std::string archive = "C:\\savKIVO[2013-06-24](14.05.09)-9.zip";
+    ASSERT_EQ(KeptFolderMessageFormat(message, sizeof message, archived.c_str(), archive.c_str(),
+                                      text.c_str(), longest.c_str()),
+              0);
+    EXPECT_EQ(std::string(message), archived + "\r" + archive + "\r\r" + text + "\r" + longest);
+    EXPECT_EQ(KeptFolderMessageFormat(small, sizeof small, "a", "b", "c", "C:\\a longer folder"), -1);
 }
 
 TEST(DeleteCommand, OnlyCmdCanRetry) {

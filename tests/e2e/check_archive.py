@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks, on the Linux side, the one archive that a whole uninstall left at
-the root of drive C: of the prefix: three independent readers accept it, every
-name begins with the data folder's own name, and every file equals the copy
-that the test kept of the data before the run."""
+the root of drive C: of the prefix: three independent readers accept it and
+list exactly the names of the data files (in whatever script they are
+written), every name begins with the data folder's own name, and every file
+equals the copy that the test kept of the data before the run."""
 import glob
 import os
 import subprocess
@@ -38,6 +39,23 @@ with zipfile.ZipFile(archive) as z:
     for name in set(names) & set(expected):
         if z.read(name) != expected[name]:
             failures.append("contents of %s differ" % name)
+
+def listed(command, pick):
+    run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    return sorted(pick(run.stdout.decode("utf-8", "replace").splitlines()))
+
+
+def unzip_names(lines):
+    rulers = [i for i, line in enumerate(lines) if line.startswith("---------")]
+    return [line.split(None, 3)[3] for line in lines[rulers[0] + 1:rulers[1]]] if len(rulers) > 1 else []
+
+
+wanted = sorted(expected)
+for command, pick in ((["unzip", "-l", archive], unzip_names),
+                      (["7z", "l", "-slt", "-ba", archive],
+                       lambda lines: [line[7:] for line in lines if line.startswith("Path = ")])):
+    if listed(command, pick) != wanted:
+        failures.append("%s lists %r instead of %r" % (command[0], listed(command, pick), wanted))
 
 for command in (["unzip", "-tq", archive], ["7z", "t", archive]):
     run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)

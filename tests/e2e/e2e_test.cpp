@@ -380,8 +380,9 @@ TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
             {"copy", "step Associations: .KVO result 0, .GKV result 0"},
             {"copy", win9x ? "step Variables: done, a restart is needed" : "step Variables: done"},
             {"copy", "step Registry: done"},
-            {"copy", "step Files: archive " + archives[0] + " written completely; the data folder " +
-                         INSTALL_FOLDER + " was removed"},
+            {"copy", "step Files: archive " + archives[0] +
+                         " written completely and verified; the data folder " + INSTALL_FOLDER +
+                         " was removed"},
             {"copy", "message, not shown: " + bench::Utf8(Text(MSG_FILES_ARCHIVED)) + " " + archives[0]},
         };
         if (win9x) {
@@ -552,14 +553,15 @@ TEST_F(Refusals, LockedDataFileKeepsTheFolder) {
 
 // The drive root cannot take the archive: every name the run can choose is
 // already taken by a folder (read-only files do not stop root under Wine),
-// and what those folders hold must survive.
+// the dated names and their numbered ones alike, and what those folders hold
+// must survive.
 TEST_F(Refusals, ArchiveCannotBeWritten) {
     std::vector<std::string> occupied;
     SYSTEMTIME now;
     GetLocalTime(&now);
     FILETIME start;
     SystemTimeToFileTime(&now, &start);
-    for (int second = -2; second < 120; ++second) {
+    for (int second = -2; second < 60; ++second) {
         ULARGE_INTEGER at;
         at.LowPart = start.dwLowDateTime;
         at.HighPart = start.dwHighDateTime;
@@ -567,12 +569,15 @@ TEST_F(Refusals, ArchiveCannotBeWritten) {
         FILETIME moment = {at.LowPart, at.HighPart};
         SYSTEMTIME t;
         FileTimeToSystemTime(&moment, &t);
-        char name[80];
-        std::snprintf(name, sizeof name, "C:\\savKIVO[%4d-%02d-%02d](%02d.%02d.%02d).zip", t.wYear, t.wMonth,
-                      t.wDay, t.wHour, t.wMinute, t.wSecond);
-        bench::MakeFolders(name);
-        bench::WriteFileBytes(std::string(name) + "\\earlier.txt", "kept");
-        occupied.push_back(name);
+        for (int number = 1; number <= 9; ++number) {
+            char name[80];
+            std::snprintf(name, sizeof name, "C:\\savKIVO[%4d-%02d-%02d](%02d.%02d.%02d)%s.zip", t.wYear,
+                          t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
+                          number == 1 ? "" : ("-" + std::to_string(number)).c_str());
+            bench::MakeFolders(name);
+            bench::WriteFileBytes(std::string(name) + "\\earlier.txt", "kept");
+            occupied.push_back(name);
+        }
     }
     ExpectCleaningRequired();
     ExpectDataFilesIntact();

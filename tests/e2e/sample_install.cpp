@@ -148,17 +148,32 @@ void FindShortcutsInto(const std::string& folder, const std::string& target,
 
 } // namespace
 
+// Names in French, Greek, Polish, Japanese and with an emoji, which Windows
+// 9x could not have written, besides plain ones.
 const std::vector<DataFile>& DataFiles() {
-    static const std::vector<DataFile> files = {
-        {"notes.txt", "notes of the user\r\n"},
-        {"KIVO\\user.cfg", "[user]\r\nname=Ana\r\n"},
-        {"Data\\clients.dat", SampleBytes(1, 70000)},
-        {"Data\\2013\\june\\report.txt", SampleBytes(2, 3000)},
-        {"Data\\2013\\june\\deep\\a\\b\\leaf.txt", "leaf"},
-        {"Data\\empty.dat", ""},
-        {"ZAVURE\\sub\\kept.dat", SampleBytes(3, 500)},
-        {"DOC\\images\\figure.bin", SampleBytes(4, 1200)},
-    };
+    static const std::vector<DataFile> files = [] {
+        std::vector<DataFile> list = {
+            {"notes.txt", "notes of the user\r\n"},
+            {"KIVO\\user.cfg", "[user]\r\nname=Ana\r\n"},
+            {"Data\\clients.dat", SampleBytes(1, 70000)},
+            {"Data\\2013\\june\\report.txt", SampleBytes(2, 3000)},
+            {"Data\\2013\\june\\deep\\a\\b\\leaf.txt", "leaf"},
+            {"Data\\empty.dat", ""},
+            {"ZAVURE\\sub\\kept.dat", SampleBytes(3, 500)},
+            {"DOC\\images\\figure.bin", SampleBytes(4, 1200)},
+        };
+        if ((GetVersion() & 0x80000000u) == 0) {
+            list.push_back({u8"Donn\u00E9es \u00E9t\u00E9\\r\u00E9sum\u00E9.txt", SampleBytes(5, 900)});
+            list.push_back({u8"\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC\\\u03C3\u03B7\u03BC\u03B5"
+                            u8"\u03B9\u03CE\u03C3\u03B5\u03B9\u03C2.txt",
+                            "greek"});
+            list.push_back(
+                {u8"Data\\Za\u017C\u00F3\u0142\u0107 g\u0119\u015Bl\u0105 ja\u017A\u0144.txt", "polish"});
+            list.push_back({u8"\u65E5\u672C\u8A9E\\\u30D5\u30A1\u30A4\u30EB.txt", SampleBytes(6, 400)});
+            list.push_back({u8"emoji \U0001F600.txt", "smile"});
+        }
+        return list;
+    }();
     return files;
 }
 

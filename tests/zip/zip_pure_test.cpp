@@ -1,13 +1,16 @@
-// CRC-32, the time conversions and the cipher: plain code, also built
-// natively with the sanitizers.
+// CRC-32, the time and name conversions, the cipher and the listing of a
+// closed archive: plain code, also built natively with the sanitizers.
 #include "zip/crc32.h"
+#include "zip/zip.h"
 #include "zip/zip_crypt.h"
+#include "zip/zip_names.h"
 #include "zip/zip_time.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -85,4 +88,44 @@ TEST(ZipCrypt, HeaderIsElevenNonZeroBytesThenTheCheckByteAndVaries) {
     EXPECT_EQ(first[11], 0xA5);
     EXPECT_EQ(second[11], 0x00);
     EXPECT_NE(std::memcmp(first, second, 11), 0);
+}
+
+TEST(ZipNames, WideNamesBecomeUtf8AndHalfPairsAreRefused) {
+    const char16_t text[] = u"Donn\u00E9es \u03B1\u0142\u65E5 \U0001F600";
+    char out[64];
+    const int64_t length = ZipNameFromUtf16(text, std::char_traits<char16_t>::length(text), out, sizeof out);
+    ASSERT_GT(length, 0);
+    EXPECT_EQ(std::string(out, size_t(length)), u8"Donn\u00E9es \u03B1\u0142\u65E5 \U0001F600");
+    EXPECT_EQ(ZipNameFromUtf16(u"a\xD83D", 2, out, sizeof out), -1);      // high half at the end
+    EXPECT_EQ(ZipNameFromUtf16(u"\xD83Dz", 2, out, sizeof out), -1);      // high half before a letter
+    EXPECT_EQ(ZipNameFromUtf16(u"\xDE00\xD83D", 2, out, sizeof out), -1); // low half first
+    EXPECT_EQ(ZipNameFromUtf16(u"\U0001F600", 2, out, 3), -1);            // four bytes, room for three
+    EXPECT_EQ(ZipNameFromUtf16(u"\u65E5", 1, out, 3), 3);
+    EXPECT_TRUE(ZipNameIsAscii("plain/name.txt", 14));
+    EXPECT_FALSE(ZipNameIsAscii("caf\xC3\xA9", 5));
+}
+
+// Names in byte order, a name before the longer ones it begins.
+TEST(ZipListing, FindsEveryStoredNameAndNothingElse) {
+    const std::vector<std::string> names = {"b/c.txt", "a", "b", "ab", "\xC3\xA9t\xC3\xA9", "b/c"};
+    ZipListing listing = {};
+    listing.count = uint32_t(names.size());
+    listing.entries = static_cast<ZipListedEntry*>(ZipAlloc(listing.count * sizeof(ZipListedEntry)));
+    listing.names = static_cast<uint8_t*>(ZipAlloc(64));
+    uint32_t at = 0;
+    for (uint32_t i = 0; i < listing.count; ++i) {
+        std::memcpy(listing.names + at, names[i].data(), names[i].size());
+        listing.entries[i].nameOffset = at;
+        listing.entries[i].nameLength = uint32_t(names[i].size());
+        at += uint32_t(names[i].size());
+    }
+    EXPECT_EQ(ZipListingFind(&listing, "a", 1), -1); // not sorted yet
+    ASSERT_TRUE(ZipListingSort(&listing));
+    for (uint32_t i = 0; i < listing.count; ++i)
+        EXPECT_EQ(ZipListingFind(&listing, names[i].data(), uint32_t(names[i].size())), int64_t(i))
+            << names[i];
+    for (const char* absent : {"", "b/", "b/c.tx", "abc", "c", "\xC3\xA9"})
+        EXPECT_EQ(ZipListingFind(&listing, absent, uint32_t(std::strlen(absent))), -1) << absent;
+    ZipListingFree(&listing);
+    EXPECT_EQ(listing.entries, nullptr);
 }

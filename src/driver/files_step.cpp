@@ -1,0 +1,250 @@
+#include "driver/files_step.h"
+
+#include "clean/clean.h"
+#include "console/console.h"
+#include "driver/archive_name.h"
+#include "driver/catalogue.h"
+#include "driver/driver_state.h"
+#include "driver/exit_codes.h"
+#include "driver/run_log.h"
+#include "platform/wide_files.h"
+#include "zip/zip.h"
+#include "zip/zip_names.h"
+#include "zip/zip_verify.h"
+
+#include <windows.h>
+
+#include <aclapi.h>
+
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+void (*archiveWrittenHook)(const char* archivePath) = nullptr;
+
+namespace {
+
+// Names tried in turn: the dated one, then with -2 up to -9 before ".zip".
+// More clashes than that within one second are somebody's doing.
+constexpr int NAME_ATTEMPTS = 9;
+
+//--- the archive's access rights
+
+typedef DWORD(WINAPI* GetNamedSecurityInfoFunction)(LPCSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID*,
+                                                    PSID*, PACL*, PACL*, PSECURITY_DESCRIPTOR*);
+typedef BOOL(WINAPI* InitializeSecurityDescriptorFunction)(PSECURITY_DESCRIPTOR, DWORD);
+typedef BOOL(WINAPI* SetSecurityDescriptorDaclFunction)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
+typedef BOOL(WINAPI* SetSecurityDescriptorControlFunction)(PSECURITY_DESCRIPTOR, SECURITY_DESCRIPTOR_CONTROL,
+                                                           SECURITY_DESCRIPTOR_CONTROL);
+
+// GetProcAddress's answer as the function it is (through a plain function
+// pointer type, which any other may be cast from).
+template <class Function> Function Lookup(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// The data folder's access list, made the security of the new archive, so
+// that whoever could not read the data cannot read the archive either
+// (rather than what the drive's root hands down, which often lets every user
+// read). Protected, so that the root's inheritable entries are not added.
+struct FolderRights {
+    PSECURITY_DESCRIPTOR folderSecurity; // the system's copy, LocalFree
+    SECURITY_DESCRIPTOR security;
+    SECURITY_ATTRIBUTES attributes;
+    ~FolderRights() {
+        if (folderSecurity != nullptr) LocalFree(folderSecurity);
+    }
+};
+
+// The functions are looked up at run time: Windows 9x, which has no access
+// rights, lacks some of them. False when the NT family's rights cannot be read.
+bool TakeFolderRights(const char* folder, FolderRights* rights) {
+    if (isNT == 0) return true;
+    HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    if (advapi == nullptr) advapi = LoadLibraryA("advapi32.dll");
+    if (advapi == nullptr) return false;
+    auto getNamedSecurityInfo = Lookup<GetNamedSecurityInfoFunction>(advapi, "GetNamedSecurityInfoA");
+    auto initialize = Lookup<InitializeSecurityDescriptorFunction>(advapi, "InitializeSecurityDescriptor");
+    auto setDacl = Lookup<SetSecurityDescriptorDaclFunction>(advapi, "SetSecurityDescriptorDacl");
+    auto setControl = Lookup<SetSecurityDescriptorControlFunction>(advapi, "SetSecurityDescriptorControl");
+    if (getNamedSecurityInfo == nullptr || initialize == nullptr || setDacl == nullptr) return false;
+    PACL dacl = nullptr;
+    if (getNamedSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                             nullptr, &rights->folderSecurity) != ERROR_SUCCESS ||
+        !initialize(&rights->security, SECURITY_DESCRIPTOR_REVISION) ||
+        !setDacl(&rights->security, TRUE, dacl, FALSE))
+        return false;
+    // Before Windows 2000 nothing is inherited into a given list anyway.
+    if (setControl != nullptr && !setControl(&rights->security, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+        return false;
+    rights->attributes = SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), &rights->security, FALSE};
+    return true;
+}
+
+//--- the archive file
+
+// Creates the archive under the first free name. Only a name that nothing
+// holds is taken, so neither an earlier archive nor a link planted under the
+// name is ever opened.
+HANDLE CreateArchiveFile(const char* dataFolder, char* name) {
+    FolderRights rights = {};
+    if (!TakeFolderRights(dataFolder, &rights)) {
+        RunLogWrite("archive not created: the access rights of %s could not be read", dataFolder);
+        return INVALID_HANDLE_VALUE;
+    }
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char dated[ARCHIVE_NAME_CAPACITY];
+    if (ArchiveNameFormat(dated, ARCHIVE_NAME_CAPACITY, dataFolder[0], now.wYear, now.wMonth, now.wDay,
+                          now.wHour, now.wMinute, now.wSecond) != 0)
+        return INVALID_HANDLE_VALUE;
+    SECURITY_ATTRIBUTES* security = rights.attributes.nLength != 0 ? &rights.attributes : nullptr;
+    DWORD cause = ERROR_FILE_EXISTS;
+    for (int number = 1; number <= NAME_ATTEMPTS; ++number) {
+        if (ArchiveNameNumbered(name, ARCHIVE_NAME_CAPACITY, dated, number) != 0) break;
+        HANDLE file =
+            CreateFileA(name, GENERIC_WRITE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        // A folder of that name may answer that access is denied.
+        cause = GetLastError();
+        if (cause != ERROR_FILE_EXISTS && cause != ERROR_ALREADY_EXISTS && cause != ERROR_ACCESS_DENIED)
+            break;
+    }
+    RunLogWrite("archive %s not created under it or a numbered name: Windows error %lu", dated, cause);
+    name[0] = '\0';
+    return INVALID_HANDLE_VALUE;
+}
+
+void ShowProgress(void*, uint64_t done, uint64_t total) {
+    // 100 % waits for the verification.
+    busyProgress = total == 0 || done >= total ? 99 : static_cast<int>(done * 99 / total);
+}
+
+//--- the deletion
+
+// What the deletion asks of each file: the archive must hold it under its
+// name, with its size and last-write time as they were when it was read.
+struct ArchivedCheck {
+    const ZipListing* listing;
+    std::vector<wchar_t> wide; // the names' prefix, then the file's path below the folder
+    size_t prefixLength;
+    std::vector<char> name; // its stored form
+};
+
+bool HeldUnchanged(void* context, const wchar_t* relative, const WIN32_FIND_DATAW& found) {
+    ArchivedCheck& check = *static_cast<ArchivedCheck*>(context);
+    const size_t length = std::wcslen(relative);
+    if (check.prefixLength + length + 1 > check.wide.size()) return false;
+    std::memcpy(&check.wide[check.prefixLength], relative, length * sizeof(wchar_t));
+    const int64_t stored =
+        ZipNameFromUtf16(&check.wide[0], check.prefixLength + length, &check.name[0], check.name.size());
+    if (stored < 0) return false;
+    for (int64_t i = 0; i < stored; ++i)
+        if (check.name[size_t(i)] == '\\') check.name[size_t(i)] = '/';
+    const int64_t index = ZipListingFind(check.listing, &check.name[0], static_cast<uint32_t>(stored));
+    if (index < 0) return false;
+    const ZipListedEntry& entry = check.listing->entries[index];
+    const uint64_t size = (uint64_t(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    const uint64_t written =
+        (uint64_t(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
+    return entry.lastWrite != 0 && entry.lastWrite == written && entry.size == size;
+}
+
+// Deletes the data folder's files that the archive holds unchanged, and the
+// folders they leave empty; true when nothing stayed.
+bool DeleteArchivedFiles(const char* dataFolder, ZipListing* listing) {
+    ArchivedCheck check = {listing, std::vector<wchar_t>(2 * WIDE_PATH_CAPACITY), 0,
+                           std::vector<char>(6 * WIDE_PATH_CAPACITY)};
+    if (!ZipListingSort(listing) || ZipFolderNamePrefix(dataFolder, ArchivePrefixLength(dataFolder),
+                                                        &check.wide[0], WIDE_PATH_CAPACITY) != ZIP_OK)
+        return false;
+    check.prefixLength = std::wcslen(&check.wide[0]);
+    return FolderDeleteTreeFiltered(dataFolder, 1, HeldUnchanged, &check) == 0;
+}
+
+} // namespace
+
+int FilesStepArchive(HANDLE file, const char* archiveName, const char* dataFolder, ZipListing* listing) {
+    ZipArchive* archive = nullptr;
+    int added = ZipCreateArchive(&archive, file, 0, ZIP_KIND_HANDLE, nullptr);
+    int closed = added;
+    if (added == ZIP_OK) {
+        ZipSetProgress(archive, ShowProgress, nullptr);
+        busyProgress = 0;
+        added = ZipAddFolderTree(archive, dataFolder, ArchivePrefixLength(dataFolder));
+        closed = ZipCloseArchiveListing(archive, listing);
+    }
+    // Only an archive that reached the disk, and whose closing succeeded, counts.
+    const bool flushed = FlushFileBuffers(file) != 0;
+    const bool fileClosed = CloseHandle(file) != 0;
+    if (added == ZIP_OK && closed == ZIP_OK && flushed && fileClosed) return ZIP_OK;
+    if (added != ZIP_OK || closed != ZIP_OK)
+        RunLogWrite("archive %s not completed: adding the folder %d (%s), closing it %d (%s)", archiveName,
+                    added, ZipResultMeaning(added), closed, ZipResultMeaning(closed));
+    else
+        RunLogWrite("archive %s not %s", archiveName, flushed ? "closed" : "flushed to the disk");
+    ZipListingFree(listing);
+    return added != ZIP_OK ? added : closed != ZIP_OK ? closed : ZIP_ERR_WRITE;
+}
+
+int FilesStepVerify(const char* archiveName, const ZipListing& listing) {
+    wchar_t path[ARCHIVE_NAME_CAPACITY];
+    if (!WideFromAnsi(archiveName, path, ARCHIVE_NAME_CAPACITY)) return ZIP_ERR_ARGS;
+    std::vector<ZipVerifyExpected> expected(listing.count + 1);
+    for (uint32_t i = 0; i < listing.count; ++i) {
+        const ZipListedEntry& entry = listing.entries[i];
+        expected[i] =
+            ZipVerifyExpected{ZipListedName(&listing, i), entry.nameLength, entry.crc32, entry.size};
+    }
+    const int result = ZipVerifyArchiveFile(path, expected.data(), listing.count);
+    if (result != ZIP_OK)
+        RunLogWrite("archive %s does not read back as it was written: %d (%s)", archiveName, result,
+                    ZipResultMeaning(result));
+    return result;
+}
+
+void RunFilesStep(const char* dataFolder, char* message) {
+    ProgramFilesDelete(dataFolder);
+
+    char archiveName[ARCHIVE_NAME_CAPACITY] = "";
+    bool archived = false;
+    HANDLE file = CreateArchiveFile(dataFolder, archiveName);
+    if (file != INVALID_HANDLE_VALUE) {
+        ZipListing listing = {};
+        int result = FilesStepArchive(file, archiveName, dataFolder, &listing);
+        if (result == ZIP_OK) {
+            if (archiveWrittenHook != nullptr) archiveWrittenHook(archiveName);
+            result = FilesStepVerify(archiveName, listing);
+        }
+        archived = result == ZIP_OK;
+        if (archived) {
+            busyProgress = 100;
+        } else {
+            DeleteFileA(archiveName); // ours: it was created new
+            archiveName[0] = '\0';
+        }
+        const bool folderGone = archived && DeleteArchivedFiles(dataFolder, &listing);
+        dataFolderKept = folderGone ? 0 : -1;
+        ZipListingFree(&listing);
+    } else {
+        dataFolderKept = -1;
+    }
+    busyProgress = -1;
+    lstrcpynA(archivePath, archiveName, PATH_CAPACITY);
+
+    const char* cleaningRequired = CatalogueText(MSG_CLEANING_REQUIRED, languageCode);
+    const char* filesArchived = CatalogueText(MSG_FILES_ARCHIVED, languageCode);
+    int formatted = -1;
+    if (!archived)
+        formatted = ResultMessageFormat(message, RESULT_MESSAGE_CAPACITY, cleaningRequired, dataFolder);
+    else if (dataFolderKept == 0)
+        formatted = ResultMessageFormat(message, RESULT_MESSAGE_CAPACITY, filesArchived, archiveName);
+    else
+        formatted = KeptFolderMessageFormat(message, RESULT_MESSAGE_CAPACITY, filesArchived, archiveName,
+                                            cleaningRequired, dataFolder);
+    // Every text and a full path always fit; should they not, the bare text
+    // still tells the user what happened.
+    if (formatted != 0)
+        lstrcpynA(message, archived && dataFolderKept == 0 ? filesArchived : cleaningRequired,
+                  RESULT_MESSAGE_CAPACITY);
+}

@@ -1,0 +1,26 @@
+// The Files step of the uninstall sequence: the program files go; the rest of
+// the data folder is packed into a new archive at the root of its drive,
+// which is read back from the disk and verified; only then do the files it
+// holds go, and only those unchanged since they were read.
+#pragma once
+
+#include "zip/zip.h"
+
+#include <windows.h>
+
+// Runs the step; message (RESULT_MESSAGE_CAPACITY) receives the result box's
+// text. Sets dataFolderKept and archivePath.
+void RunFilesStep(const char* dataFolder, char* message);
+
+// Called, when set, with the archive's path once it is closed and before it
+// is read back: the tests' way to damage it.
+extern void (*archiveWrittenHook)(const char* archivePath);
+
+//--- the step's archiving, also timed by the benchmark
+// Writes the archive of dataFolder into file (new and empty, named
+// archiveName), flushes and closes it; on ZIP_OK listing holds what the
+// archive holds. The handle is closed on every path.
+int FilesStepArchive(HANDLE file, const char* archiveName, const char* dataFolder, ZipListing* listing);
+// Reads the closed archive back from the disk: every entry must decode to
+// the size and CRC-32 taken while its file was read.
+int FilesStepVerify(const char* archiveName, const ZipListing& listing);
