@@ -1,6 +1,7 @@
 // Compresses each corpus file given on the command line with our compressor and
 // with zlib level 8 (raw deflate, window bits -15, memory level 8), the two
-// interleaved, best of several runs, and prints one line per corpus class.
+// interleaved, best of several runs (5, or N with --runs N), and prints one line
+// per corpus class.
 // Our output is checked by inflating it with zlib once per class. Neither side
 // computes the entry's CRC-32: the figures compare the compressors alone.
 // With --fixed it prints, for the native tests' fixed inputs, our output's size
@@ -131,13 +132,18 @@ static double Seconds() {
 }
 
 int main(int argc, char** argv) {
-    const int runs = 5;
-    if (argc < 2) {
-        fprintf(stderr, "usage: deflate_bench corpus-file... | deflate_bench --fixed\n");
+    int runs = 5;
+    int first = 1;
+    if (argc > 2 && strcmp(argv[1], "--runs") == 0) {
+        runs = atoi(argv[2]);
+        first = 3;
+    }
+    if (first >= argc || runs < 1) {
+        fprintf(stderr, "usage: deflate_bench [--runs N] corpus-file... | deflate_bench --fixed\n");
         return 2;
     }
     ZipArchive* archive = static_cast<ZipArchive*>(ZipAlloc(sizeof(ZipArchive)));
-    if (strcmp(argv[1], "--fixed") == 0) {
+    if (strcmp(argv[first], "--fixed") == 0) {
         const int status = PrintFixed(archive);
         DeflateFree(archive->deflate);
         ZipFree(archive);
@@ -146,7 +152,7 @@ int main(int argc, char** argv) {
     printf("%-16s %8s %12s %12s %8s %9s %9s %8s\n", "class", "input MB", "ours", "zlib -8", "size",
            "ours MB/s", "zlib MB/s", "speed");
     bool met = true;
-    for (int a = 1; a < argc; a++) {
+    for (int a = first; a < argc; a++) {
         FILE* f = fopen(argv[a], "rb");
         if (f == nullptr) {
             fprintf(stderr, "cannot open %s\n", argv[a]);

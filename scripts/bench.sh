@@ -1,8 +1,8 @@
 #!/bin/bash
 # Builds the compressor benchmark with the cross compiler, builds its corpus by
-# a fixed rule and runs it under Wine. Usage: scripts/bench.sh [BUILD_DIR] [MB]
-# (default build/bench, 4 MB per class). Corpus classes, files sorted by name,
-# concatenated and cut to MB megabytes:
+# a fixed rule and runs it under Wine. Usage: [RUNS=N] scripts/bench.sh [BUILD_DIR] [MB]
+# (default build/bench, 4 MB per class, best of 5 runs). Corpus classes, files
+# sorted by name, concatenated and cut to MB megabytes:
 #   text            the C++ headers of the installed compiler (/usr/include/c++/12)
 #   pe              Wine's i386 DLLs (/usr/lib/i386-linux-gnu/wine/i386-windows/*.dll)
 #   incompressible  the *.gz files under /usr/share/doc
@@ -28,4 +28,4 @@ make_class pe /usr/lib/i386-linux-gnu/wine/i386-windows -maxdepth 1 -name '*.dll
 make_class incompressible /usr/share/doc -name '*.gz'
 
 KIVO_COPY_IN="$corpus/text.bin $corpus/pe.bin $corpus/incompressible.bin" \
-  "$root/scripts/wine-run" "$build/deflate_bench.exe" text.bin pe.bin incompressible.bin
+  "$root/scripts/wine-run" "$build/deflate_bench.exe" --runs "${RUNS:-5}" text.bin pe.bin incompressible.bin
