@@ -222,7 +222,6 @@ static void LazyLoop(DeflateState* s) {
         if (lookahead >= DEFLATE_MIN_MATCH) hashHead = insert(strStart);
         const uint32_t prevLength = matchLength;
         const uint32_t prevMatch = matchStart;
-        s->prevLength = prevLength;
         matchLength = DEFLATE_MIN_MATCH - 1;
 
         if (hashHead != 0 && prevLength < maxLazy && strStart - hashHead <= DEFLATE_MAX_DISTANCE) {
