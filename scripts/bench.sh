@@ -1,12 +1,13 @@
 #!/bin/bash
 # Builds the compressor benchmark with the cross compiler, builds its corpus by
-# a fixed rule and runs it under Wine. Usage: [RUNS=N] scripts/bench.sh [BUILD_DIR] [MB]
-# (default build/bench, 4 MB per class, best of 5 runs). Corpus classes, files
-# sorted by name, concatenated and cut to MB megabytes:
+# a fixed rule and runs it under Wine. Usage: scripts/bench.sh [BUILD_DIR] [MB]
+# (default build/bench, 4 MB per class). Corpus classes, files sorted by name,
+# concatenated and cut to MB megabytes:
 #   text            the C++ headers of the installed compiler (/usr/include/c++/12)
 #   pe              Wine's i386 DLLs (/usr/lib/i386-linux-gnu/wine/i386-windows/*.dll)
 #   incompressible  the *.gz files under /usr/share/doc
 set -euo pipefail
+# RUNS=N in the environment: best of N runs (default 5).
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(mkdir -p "${1:-$root/build/bench}" && cd "${1:-$root/build/bench}" && pwd)
 mb=${2:-4}
