@@ -22,6 +22,7 @@
 # and Python's zipfile at zlib level 8 on the Linux side, interleaved, best
 # of RUNS rounds (default 3).
 set -euo pipefail
+# RUNS=N in the environment: best of N runs (default 5).
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/flavour"
 kivo_flavour_choose
@@ -54,7 +55,7 @@ KIVO_COPY_IN="$corpus/text.bin $corpus/pe.bin $corpus/incompressible.bin" \
   "$root/scripts/wine-run" "$build/inflate_bench.exe" text.bin pe.bin incompressible.bin
 
 KIVO_COPY_IN="$corpus/text.bin $corpus/pe.bin $corpus/incompressible.bin" \
-  "$root/scripts/wine-run" "$build/deflate_bench.exe" text.bin pe.bin incompressible.bin
+  "$root/scripts/wine-run" "$build/deflate_bench.exe" --runs "${RUNS:-5}" text.bin pe.bin incompressible.bin
 
 folder=$build/folder
 if [ ! -d "$folder/KIVO" ]; then

@@ -5,6 +5,11 @@
 #include "zip/deflate_state.h"
 
 #include <cstdint>
+#include <cstring>
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the bit output stores words low byte first, as a little-endian machine does"
+#endif
 
 //--- bytes to the sink
 void DeflateWriteOut(DeflateState* s);
@@ -12,6 +17,11 @@ void DeflateWindup(DeflateState* s);
 void DeflateWriteStored(DeflateState* s, const uint8_t* input, uint32_t length);
 
 //--- bits
+// Stores 32 bits at out, the oldest first: one word-sized store.
+inline void DeflatePutWord(uint8_t* out, uint32_t word) {
+    memcpy(out, &word, sizeof word);
+}
+
 // Appends length (0-16) bits of value, least significant first. Whole 32-bit
 // words move to the output buffer, which is written to the sink when fewer than
 // 4 bytes of it are free.
@@ -20,12 +30,7 @@ inline void DeflateSendBits(DeflateState* s, uint32_t value, uint32_t length) {
     s->bitCount += length;
     if (s->bitCount >= 32) {
         if (s->outSize - s->outPos < 4) DeflateWriteOut(s);
-        uint8_t* out = s->outBuffer + s->outPos;
-        const uint32_t word = static_cast<uint32_t>(s->bitBuffer);
-        out[0] = static_cast<uint8_t>(word);
-        out[1] = static_cast<uint8_t>(word >> 8);
-        out[2] = static_cast<uint8_t>(word >> 16);
-        out[3] = static_cast<uint8_t>(word >> 24);
+        DeflatePutWord(s->outBuffer + s->outPos, static_cast<uint32_t>(s->bitBuffer));
         s->outPos += 4;
         s->bitBuffer >>= 32;
         s->bitCount -= 32;

@@ -334,11 +334,7 @@ static void SendTrees(DeflateState* s, int lastBitLength) {
 // Moves 32 pending bits to the output, low byte first, once that many wait.
 static inline void FlushWord(uint64_t& bits, uint32_t& count, uint8_t* out, uint32_t& pos) {
     if (count < 32) return;
-    const uint32_t word = static_cast<uint32_t>(bits);
-    out[pos] = static_cast<uint8_t>(word);
-    out[pos + 1] = static_cast<uint8_t>(word >> 8);
-    out[pos + 2] = static_cast<uint8_t>(word >> 16);
-    out[pos + 3] = static_cast<uint8_t>(word >> 24);
+    DeflatePutWord(out + pos, static_cast<uint32_t>(bits));
     pos += 4;
     bits >>= 32;
     count -= 32;

@@ -220,9 +220,16 @@ static void LazyLoop(DeflateState* s) {
     while (lookahead != 0) {
         uint32_t hashHead = 0;
         if (lookahead >= DEFLATE_MIN_MATCH) hashHead = insert(strStart);
+        // The next position's head entry is fetched while this one is searched:
+        // where chains are short (compressed input) that load is most of a
+        // position's cost. window[strStart + 3] is input, as more than 3 bytes
+        // are left. The 32-bit build targets processors without SSE, which
+        // have no prefetch instruction; the compiler drops it there.
+        if (lookahead > DEFLATE_MIN_MATCH)
+            __builtin_prefetch(
+                &head[((hash << DEFLATE_HASH_SHIFT) ^ window[strStart + 3]) & DEFLATE_HASH_MASK]);
         const uint32_t prevLength = matchLength;
         const uint32_t prevMatch = matchStart;
-        s->prevLength = prevLength;
         matchLength = DEFLATE_MIN_MATCH - 1;
 
         if (hashHead != 0 && prevLength < maxLazy && strStart - hashHead <= DEFLATE_MAX_DISTANCE) {

@@ -62,7 +62,6 @@ struct DeflateState {
     uint32_t windowBufferSize;          // always 65,536
     int32_t blockStart;                 // window position of the current block's input; < 0 after a slide
     uint32_t insertHash;                // hash of the three bytes at the last inserted position
-    uint32_t prevLength;                // match length found at the previous position (>= 2)
     uint32_t strStart;                  // current window position
     uint32_t matchStart;                // where the best match found so far begins
     uint32_t lookahead;                 // valid input bytes from strStart on

@@ -1,7 +1,10 @@
 // The compressor, natively with sanitizers: round trips through zlib's inflate,
-// the block structure read back by a small decoder of our own, the tree length
-// limits and the failure paths of the source, the sink and the heap.
+// the block structure read back by a small decoder of our own, the size and the
+// exact bytes of the output on fixed inputs, the tree length limits and the
+// failure paths of the source, the sink and the heap.
+#include "deflate_inputs.h"
 #include "memory_zip.h"
+#include "zip/crc32.h"
 #include "zip/deflate_huffman.h"
 #include "zip/deflate_state.h"
 
@@ -211,6 +214,9 @@ bool Parse(const Bytes& data, std::vector<Block>& blocks, Bytes& out) {
                 int dcode;
                 if (sym > 285 || !r.Bits(LENGTH_EXTRA[sym - 257], extra)) return false;
                 const uint32_t length = lengthBase[sym - 257] + extra;
+                // Each length has one code: a code's range ends below the next
+                // code's base, so 258 is 285 alone and 284 with extra bits 31 is refused.
+                if (sym < 285 && length >= static_cast<uint32_t>(lengthBase[sym - 256])) return false;
                 if (!dist.Decode(r, dcode) || dcode > 29 || !r.Bits(DISTANCE_EXTRA[dcode], dsym))
                     return false;
                 const uint32_t distance = distanceBase[dcode] + dsym;
@@ -342,6 +348,49 @@ TEST(Deflate, BlockKindFollowsTheCheapestCoding) {
     ASSERT_EQ(blocks.size(), 1u);
     EXPECT_EQ(blocks[0].type, 2);
     EXPECT_EQ(blocks[0].distanceCodes, 2);
+}
+
+//--- fixed inputs: compression and byte identity
+
+namespace {
+
+// Per fixed input: zlib level 8's size (raw deflate, window bits -15, memory
+// level 8, zlib 1.2.13), and our output's size and CRC-32, as printed by
+// `deflate_bench --fixed` (bench/deflate_bench.cpp).
+struct Reference {
+    const char* name;
+    uint32_t zlib8;
+    uint32_t size;
+    uint32_t crc;
+};
+const Reference REFERENCES[] = {{"text", 130110, 130084, 0x0DF98D6D},
+                                {"binary", 181093, 181050, 0xAD28C2FA},
+                                {"incompressible", 200065, 200035, 0xE31F9DBF},
+                                {"runs", 4172, 4181, 0xBB26816D}};
+
+} // namespace
+
+// A matcher that settles for shorter matches, or a longer coding of some
+// symbol, costs more than half a percent on at least one of the inputs. Any
+// change of the output bytes fails the digests: an archive must not depend on
+// how (or on how many threads) it was made.
+TEST(Deflate, FixedInputsCompressAsWellAsZlibLevel8AndKeepTheirBytes) {
+    const std::vector<deflate_inputs::Input> inputs = deflate_inputs::FixedInputs();
+    ASSERT_EQ(inputs.size(), std::size(REFERENCES));
+    for (size_t i = 0; i < inputs.size(); i++) {
+        const Reference& ref = REFERENCES[i];
+        const Bytes& input = inputs[i].bytes;
+        SCOPED_TRACE(ref.name);
+        const memzip::Result r = memzip::Deflate(input);
+        ExpectRoundTrip(input, r);
+        std::vector<Block> blocks;
+        Bytes decoded;
+        EXPECT_TRUE(Parse(r.output, blocks, decoded));
+        EXPECT_TRUE(decoded == input);
+        EXPECT_LE(r.output.size() * 1000, ref.zlib8 * 1005ull) << "zlib level 8 gives " << ref.zlib8;
+        EXPECT_EQ(r.output.size(), ref.size);
+        EXPECT_EQ(Crc32Update(0, r.output.data(), static_cast<uint32_t>(r.output.size())), ref.crc);
+    }
 }
 
 //--- window and chains
