@@ -32,6 +32,36 @@ TEST(ZipCrc, MatchesTheCheckValueAndContinuesAcrossRuns) {
     EXPECT_EQ(crc, Crc(text));
 }
 
+// The CRC taken several bytes per step must equal the register of the
+// definition, shifted bit by bit, at every length, alignment and split.
+TEST(ZipCrc, EqualsTheBitwiseDefinitionAtEveryLengthAlignmentAndSplit) {
+    auto bitwise = [](const uint8_t* bytes, size_t length) {
+        uint32_t c = 0xFFFFFFFFu;
+        for (size_t i = 0; i < length; ++i) {
+            c ^= bytes[i];
+            for (int bit = 0; bit < 8; ++bit)
+                c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+        }
+        return ~c;
+    };
+    std::vector<uint8_t> data(4096 + 8);
+    uint32_t seed = 12345;
+    for (uint8_t& byte : data) {
+        seed = seed * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(seed >> 23);
+    }
+    for (size_t offset = 0; offset < 8; ++offset)
+        for (size_t length = 0; length <= 40; ++length)
+            ASSERT_EQ(Crc32Update(0, &data[offset], uint32_t(length)), bitwise(&data[offset], length))
+                << offset << " " << length;
+    const uint32_t whole = bitwise(&data[0], 4096);
+    ASSERT_EQ(Crc32Update(0, &data[0], 4096), whole);
+    for (size_t split = 1; split < 4096; split += 509)
+        EXPECT_EQ(
+            Crc32Update(Crc32Update(0, &data[0], uint32_t(split)), &data[split], uint32_t(4096 - split)),
+            whole);
+}
+
 TEST(ZipTime, DosStampsPackTheCivilTime) {
     const ZipCivilTime t{2013, 6, 24, 14, 5, 9};
     EXPECT_EQ(ZipDosDate(t), (33 << 9) | (6 << 5) | 24);
