@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 
 // The longest path the wide functions accept, terminating zero included.
 constexpr size_t WIDE_PATH_CAPACITY = 32768;
@@ -27,6 +28,16 @@ BOOL WideFindNext(HANDLE search, WIN32_FIND_DATAW* found);
 BOOL WideDeleteFile(const wchar_t* path);
 BOOL WideRemoveFolder(const wchar_t* path);
 DWORD WideAttributes(const wchar_t* path); // INVALID_FILE_ATTRIBUTES when there is nothing
+
+// What an open file's handle tells of the file.
+struct WideFileFacts {
+    DWORD attributes;
+    uint64_t size;
+    FILETIME created, accessed, written;
+};
+// Asks the file system for its attributes, size and times only; false when
+// the handle cannot be asked.
+bool WideFileFactsOf(HANDLE file, WideFileFacts* facts);
 
 //--- links
 // Whether a listed entry is a link to something elsewhere (a junction, mount

@@ -98,10 +98,6 @@ uint64_t FileTimeValue(const FILETIME& time) {
     return (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-uint64_t FileSize(const BY_HANDLE_FILE_INFORMATION& file) {
-    return (uint64_t(file.nFileSizeHigh) << 32) | file.nFileSizeLow;
-}
-
 // Local wall-clock time, counted as if it were UTC, for sources without times
 // of their own (memory, unprobed handles, folder entries).
 void TimesFromClock(SourceInfo* info) {
@@ -115,16 +111,15 @@ void TimesFromClock(SourceInfo* info) {
 }
 
 // A file's UTC stamps are taken as they are, without conversion to local time.
-void TimesFromFile(const BY_HANDLE_FILE_INFORMATION& file, SourceInfo* info) {
+void TimesFromFile(const WideFileFacts& file, SourceInfo* info) {
     SYSTEMTIME written = {};
-    if (!FileTimeToSystemTime(&file.ftLastWriteTime, &written))
-        written = SYSTEMTIME{1980, 1, 0, 1, 0, 0, 0, 0};
+    if (!FileTimeToSystemTime(&file.written, &written)) written = SYSTEMTIME{1980, 1, 0, 1, 0, 0, 0, 0};
     info->dosDate = ZipDosDate(CivilTime(written));
     info->dosTime = ZipDosTime(CivilTime(written));
-    info->modified = ZipUnixSeconds(FileTimeValue(file.ftLastWriteTime));
-    info->accessed = ZipUnixSeconds(FileTimeValue(file.ftLastAccessTime));
-    info->created = ZipUnixSeconds(FileTimeValue(file.ftCreationTime));
-    info->lastWrite = FileTimeValue(file.ftLastWriteTime);
+    info->modified = ZipUnixSeconds(FileTimeValue(file.written));
+    info->accessed = ZipUnixSeconds(FileTimeValue(file.accessed));
+    info->created = ZipUnixSeconds(FileTimeValue(file.created));
+    info->lastWrite = FileTimeValue(file.written);
 }
 
 uint32_t UnixModeOf(DWORD attributes) {
@@ -155,13 +150,12 @@ int ProbeSource(ZipArchive* archive, HANDLE source, uint32_t length, SourceInfo*
     }
     archive->sourceStart = (uint64_t(uint32_t(high)) << 32) | low;
     archive->stateFlags |= ZIP_SOURCE_PROBED;
-    BY_HANDLE_FILE_INFORMATION file;
-    if (!GetFileInformationByHandle(source, &file)) return ZIP_ERR_OPEN;
+    WideFileFacts file;
+    if (!WideFileFactsOf(source, &file)) return ZIP_ERR_OPEN;
     // The data is read from the current position, so only what lies after it
     // is announced.
-    const uint64_t size = FileSize(file);
-    info->announcedSize = size > archive->sourceStart ? size - archive->sourceStart : 0;
-    info->externalAttributes = (file.dwFileAttributes & 0x37) | (UnixModeOf(file.dwFileAttributes) << 16);
+    info->announcedSize = file.size > archive->sourceStart ? file.size - archive->sourceStart : 0;
+    info->externalAttributes = (file.attributes & 0x37) | (UnixModeOf(file.attributes) << 16);
     TimesFromFile(file, info);
     return ZIP_OK;
 }
@@ -171,10 +165,9 @@ int ProbeSource(ZipArchive* archive, HANDLE source, uint32_t length, SourceInfo*
 // nobody takes the archive for a copy of it.
 void NoteChangeWhileRead(ZipArchive* archive) {
     if (!(archive->stateFlags & ZIP_SOURCE_PROBED) || (archive->stateFlags & ZIP_SOURCE_MEMORY)) return;
-    BY_HANDLE_FILE_INFORMATION file;
-    if (!GetFileInformationByHandle(archive->source, &file) ||
-        FileTimeValue(file.ftLastWriteTime) != archive->sourceLastWrite ||
-        FileSize(file) != archive->sourceStart + archive->bytesRead) {
+    WideFileFacts file;
+    if (!WideFileFactsOf(archive->source, &file) || FileTimeValue(file.written) != archive->sourceLastWrite ||
+        file.size != archive->sourceStart + archive->bytesRead) {
         archive->sourceLastWrite = 0;
     }
 }

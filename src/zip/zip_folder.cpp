@@ -153,10 +153,9 @@ int AddFile(FolderWalk* walk, const wchar_t* listed, wchar_t* name, size_t prefi
         const DWORD cause = GetLastError();
         return cause == ERROR_FILE_NOT_FOUND || cause == ERROR_PATH_NOT_FOUND ? ZIP_OK : ZIP_ERR_OPEN;
     }
-    BY_HANDLE_FILE_INFORMATION opened;
-    int result = GetFileInformationByHandle(file, &opened) ? ZIP_OK : ZIP_ERR_OPEN;
-    if (result == ZIP_OK && listed[0] == OPEN_PLAIN &&
-        (opened.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    WideFileFacts opened;
+    int result = WideFileFactsOf(file, &opened) ? ZIP_OK : ZIP_ERR_OPEN;
+    if (result == ZIP_OK && listed[0] == OPEN_PLAIN && (opened.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         CloseHandle(file);
         return ZIP_OK;
     }
