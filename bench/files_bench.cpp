@@ -28,7 +28,7 @@ bool ArchiveAndVerify(const char* folder, double* archiving, double* verifying, 
     DeleteFileA(ARCHIVE);
     const double start = Now();
     HANDLE file = CreateFileA(ARCHIVE, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE || FilesStepArchive(file, ARCHIVE, folder, listing) != ZIP_OK)
+    if (file == INVALID_HANDLE_VALUE || FilesStepArchive(file, ARCHIVE, folder, 0, listing) != ZIP_OK)
         return false;
     const double archived = Now();
     if (FilesStepVerify(ARCHIVE, *listing) != ZIP_OK) return false;

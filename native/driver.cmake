@@ -11,7 +11,7 @@ kivo_native_test(NAME driver_native SOURCES
   ${KIVO_ROOT}/tests/driver/catalogue_test.cpp
   ${KIVO_ROOT}/tests/driver/switches_test.cpp)
 
-if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+if(KIVO_FUZZING)
   add_executable(relaunch_fuzz ${KIVO_ROOT}/tests/driver/relaunch_fuzz.cpp)
   target_compile_options(relaunch_fuzz PRIVATE -fsanitize=fuzzer)
   target_link_options(relaunch_fuzz PRIVATE -fsanitize=fuzzer)

@@ -25,7 +25,7 @@ target_compile_definitions(zip_verify_native PRIVATE ZIP_FIXTURES="${ZIP_FIXTURE
 add_dependencies(zip_verify_native zip_fixtures)
 # Hostile streams for the inflater (zlib's inflate as the oracle) and hostile
 # archives for the verifier (its heap from the memory stand-ins).
-if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+if(KIVO_FUZZING)
   add_executable(inflate_fuzz ${KIVO_ROOT}/tests/native/inflate_fuzz.cpp)
   add_executable(zip_verify_fuzz ${KIVO_ROOT}/tests/native/zip_verify_fuzz.cpp ${KIVO_ROOT}/tests/native/memory_zip.cpp)
   foreach(fuzz inflate_fuzz zip_verify_fuzz)
@@ -37,3 +37,10 @@ endif()
 # The container's own tests.
 kivo_native_test(NAME zip_pure_native SOURCES ${KIVO_ROOT}/tests/zip/zip_pure_test.cpp)
 target_link_libraries(zip_pure_native PRIVATE kivo_native_memzip)
+# The parallel writer's schedule on the standard library's threads; the
+# ThreadSanitizer build runs it too.
+list(APPEND KIVO_NATIVE_SOURCES ${KIVO_ROOT}/src/zip/zip_parallel.cpp)
+kivo_native_test(NAME zip_parallel_native SOURCES
+  ${KIVO_ROOT}/tests/native/zip_parallel_test.cpp
+  ${KIVO_ROOT}/tests/native/std_threads.cpp)
+target_link_libraries(zip_parallel_native PRIVATE kivo_native_memzip)

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Builds the plain C++ code natively with AddressSanitizer and
-# UndefinedBehaviorSanitizer, runs its tests, then a short seeded fuzz run of
+# UndefinedBehaviorSanitizer, runs its tests (the threaded ones also under
+# ThreadSanitizer, in BUILD_DIR-tsan), then a short seeded fuzz run of
 # every fuzz target (the compressor's and those the other subsystems add).
 # Usage: scripts/native-test.sh [BUILD_DIR] (default build/native).
 # FUZZ_RUNS and FUZZ_SECONDS bound each fuzz run (defaults 200000 and 60); a
@@ -16,6 +17,13 @@ CXX=clang++ cmake -S "$root/native" -B "$build" >/dev/null
 cmake --build "$build" -j2
 status=0
 (cd "$build" && ctest --output-on-failure) || status=1
+
+# The threaded tests again under ThreadSanitizer, in a build of their own
+# (a minute or two to build, seconds to run).
+tsan=$build-tsan
+CXX=clang++ cmake -S "$root/native" -B "$tsan" -DKIVO_SANITIZERS=thread >/dev/null
+cmake --build "$tsan" -j2 --target zip_parallel_native
+(cd "$tsan" && TSAN_OPTIONS=halt_on_error=1 ctest -R '^zip_parallel' --output-on-failure --timeout 300) || status=1
 
 # Every fuzz target of the build (*_fuzz) gets the same bounded, seeded run. Its
 # working corpus starts from tests/native/fuzz_seeds/<target>/ when that exists;

@@ -164,12 +164,14 @@ bool DeleteArchivedFiles(const char* dataFolder, ZipListing* listing) {
 
 } // namespace
 
-int FilesStepArchive(HANDLE file, const char* archiveName, const char* dataFolder, ZipListing* listing) {
+int FilesStepArchive(HANDLE file, const char* archiveName, const char* dataFolder, uint32_t workers,
+                     ZipListing* listing) {
     ZipArchive* archive = nullptr;
     int added = ZipCreateArchive(&archive, file, 0, ZIP_KIND_HANDLE, nullptr);
     int closed = added;
     if (added == ZIP_OK) {
         ZipSetProgress(archive, ShowProgress, nullptr);
+        ZipSetWorkers(archive, workers);
         busyProgress = 0;
         added = ZipAddFolderTree(archive, dataFolder, ArchivePrefixLength(dataFolder));
         closed = ZipCloseArchiveListing(archive, listing);
@@ -211,7 +213,7 @@ void RunFilesStep(const char* dataFolder, char* message) {
     HANDLE file = CreateArchiveFile(dataFolder, archiveName);
     if (file != INVALID_HANDLE_VALUE) {
         ZipListing listing = {};
-        int result = FilesStepArchive(file, archiveName, dataFolder, &listing);
+        int result = FilesStepArchive(file, archiveName, dataFolder, 0, &listing);
         if (result == ZIP_OK) {
             if (archiveWrittenHook != nullptr) archiveWrittenHook(archiveName);
             result = FilesStepVerify(archiveName, listing);

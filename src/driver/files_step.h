@@ -18,9 +18,11 @@ extern void (*archiveWrittenHook)(const char* archivePath);
 
 //--- the step's archiving, also timed by the benchmark
 // Writes the archive of dataFolder into file (new and empty, named
-// archiveName), flushes and closes it; on ZIP_OK listing holds what the
-// archive holds. The handle is closed on every path.
-int FilesStepArchive(HANDLE file, const char* archiveName, const char* dataFolder, ZipListing* listing);
+// archiveName) with the given number of workers (0: one per processor),
+// flushes and closes it; on ZIP_OK listing holds what the archive holds. The
+// handle is closed on every path.
+int FilesStepArchive(HANDLE file, const char* archiveName, const char* dataFolder, uint32_t workers,
+                     ZipListing* listing);
 // Reads the closed archive back from the disk: every entry must decode to
 // the size and CRC-32 taken while its file was read.
 int FilesStepVerify(const char* archiveName, const ZipListing& listing);

@@ -24,6 +24,10 @@ int ZipAddFolderTree(ZipArchive* archive, const char* folder, int prefixLength);
 // on and a backslash, or nothing), wide, before their conversion to UTF-8.
 int ZipFolderNamePrefix(const char* folder, int prefixLength, wchar_t* out, size_t capacity);
 void ZipSetProgress(ZipArchive* archive, ZipProgress progress, void* context);
+// Threads that read and compress a folder's files ahead of the one being
+// written (at most 8); 0, the default, one per processor; 1 none. The
+// archive's bytes do not depend on it.
+void ZipSetWorkers(ZipArchive* archive, uint32_t workers);
 int ZipCloseArchive(ZipArchive* archive);
 // Closes like ZipCloseArchive and, when that returns ZIP_OK and listing is not
 // null, hands over the list of what the archive holds (ZipListingFree).

@@ -523,7 +523,9 @@ int WriteEntry(ZipArchive* archive, ZipEntry* entry, bool folder, const SourceIn
     }
     if (archive->error != ZIP_OK) return FailEntry(archive, entry, archive->error);
     const int listed = ListEntry(archive, entry);
-    return listed == ZIP_OK ? ZIP_OK : FailEntry(archive, entry, listed);
+    if (listed != ZIP_OK) return FailEntry(archive, entry, listed);
+    archive->lastEntry = *entry;
+    return ZIP_OK;
 }
 
 // name and, for a file, source are ANSI or wide texts as wide says.
@@ -654,6 +656,8 @@ void FreeArchive(ZipArchive* archive) {
         CloseHandle(archive->mapping);
     } else if ((archive->stateFlags & ZIP_SINK_OWNED) && archive->sink != nullptr) {
         CloseHandle(archive->sink);
+    } else if (archive->stateFlags & ZIP_SINK_GROWS) {
+        ZipFree(archive->sink);
     }
     if (archive->deflate != nullptr) DeflateFree(archive->deflate);
     ZipFree(archive->central);
@@ -715,6 +719,10 @@ void ZipSetProgress(ZipArchive* archive, ZipProgress progress, void* context) {
     archive->progressContext = context;
 }
 
+void ZipSetWorkers(ZipArchive* archive, uint32_t workers) {
+    archive->workers = workers;
+}
+
 int ZipCloseArchive(ZipArchive* archive) {
     return ZipCloseArchiveListing(archive, nullptr);
 }
@@ -736,6 +744,70 @@ int ZipCloseArchiveListing(ZipArchive* archive, ZipListing* listing) {
     }
     FreeArchive(archive);
     return result;
+}
+
+int ZipScratchCreate(ZipArchive** scratch) {
+    *scratch = static_cast<ZipArchive*>(ZipAlloc(sizeof(ZipArchive)));
+    if (*scratch == nullptr) return ZIP_ERR_NOMEM;
+    (*scratch)->stateFlags = ZIP_SINK_MEMORY | ZIP_SINK_SEEKABLE | ZIP_SINK_GROWS;
+    return ZIP_OK;
+}
+
+void ZipScratchFree(ZipArchive* scratch) {
+    if (scratch != nullptr) FreeArchive(scratch);
+}
+
+void ZipScratchBegin(ZipArchive* scratch, uint32_t limit) {
+    scratch->error = ZIP_OK;
+    scratch->bytesWritten = 0;
+    scratch->memPosition = 0;
+    scratch->memLimit = limit;
+    scratch->entryCount = 0;
+    scratch->centralLength = 0;
+}
+
+// Between entries the scratch archive holds no block: what an entry holds
+// is either handed over or freed.
+bool ZipScratchTake(ZipArchive* scratch, int result, ZipPrepared* prepared) {
+    *prepared = ZipPrepared{};
+    const uint32_t failure = scratch->error;
+    if (result == ZIP_OK && scratch->entryCount == 1) {
+        prepared->entry = scratch->lastEntry;
+        prepared->lastWrite = scratch->listed[0].lastWrite;
+        prepared->bytes = static_cast<uint8_t*>(scratch->sink);
+        prepared->length = static_cast<uint32_t>(scratch->bytesWritten);
+        prepared->capacity = scratch->memCapacity;
+        prepared->entry.name = reinterpret_cast<const char*>(prepared->bytes + LOCAL_HEADER_SIZE);
+    } else {
+        ZipFree(scratch->sink);
+    }
+    scratch->sink = nullptr;
+    scratch->memCapacity = 0;
+    if (failure == ZIP_ERR_MEMSIZE || failure == ZIP_ERR_NOMEM || result == ZIP_ERR_NOMEM) return false;
+    prepared->result = result;
+    prepared->failedInEntry = failure != ZIP_OK;
+    return true;
+}
+
+int ZipAppendPrepared(ZipArchive* archive, ZipPrepared* prepared) {
+    int result = prepared->result;
+    if (result != ZIP_OK && prepared->failedInEntry) archive->error = static_cast<uint32_t>(result);
+    if (result == ZIP_OK && prepared->bytes != nullptr) {
+        ZipEntry entry = prepared->entry;
+        entry.localHeaderOffset = archive->bytesWritten + archive->baseOffset;
+        archive->error = ZIP_OK;
+        ZipWriteBytes(archive, prepared->bytes, prepared->length);
+        archive->sourceLastWrite = prepared->lastWrite;
+        result = archive->error != ZIP_OK ? static_cast<int>(archive->error) : ListEntry(archive, &entry);
+        if (result != ZIP_OK) FailEntry(archive, &entry, static_cast<uint32_t>(result));
+    }
+    ZipPreparedFree(prepared);
+    return result;
+}
+
+void ZipPreparedFree(ZipPrepared* prepared) {
+    ZipFree(prepared->bytes);
+    prepared->bytes = nullptr;
 }
 
 bool ZipHasStoredSuffix(const char* name) {

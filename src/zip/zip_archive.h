@@ -31,6 +31,7 @@ enum : uint32_t {
     ZIP_SOURCE_PROBED = 0x20,
     ZIP_SOURCE_OWNED = 0x40,
     ZIP_SOURCE_MEMORY = 0x80,
+    ZIP_SINK_GROWS = 0x100, // a memory sink in a heap block that grows up to memLimit bytes
 };
 
 constexpr uint32_t ZIP_IO_BUFFER_SIZE = 16384;
@@ -91,6 +92,7 @@ struct ZipArchive {
     void* mapping;         // mapping behind a memory sink the archive created
     uint32_t memPosition;
     uint32_t memCapacity;
+    uint32_t memLimit;
     uint32_t keys[3];
     uint8_t* cryptBuffer;
     uint32_t cryptCapacity;
@@ -116,6 +118,8 @@ struct ZipArchive {
     void* progressContext;
     uint64_t progressDone;  // source bytes read by every entry so far
     uint64_t progressTotal; // what the folder walks announced
+    uint32_t workers;       // threads that prepare a folder's entries; 0 one per processor
+    ZipEntry lastEntry;     // the last entry written whole; its name in nameBuffer
     uint8_t ioBuffer[ZIP_IO_BUFFER_SIZE];
 };
 
@@ -128,6 +132,34 @@ int ZipSeek(ZipArchive* archive, uint64_t offset);
 //--- heap of the archiver (the platform's global heap in the product)
 void* ZipAlloc(uint32_t size); // zero-filled, or null
 void ZipFree(void* block);
+
+//--- entries prepared apart, for the parallel writer
+// A worker writes an entry into a scratch archive, whose sink is a heap block
+// of bounded size; the writer then appends its bytes to the archive in one
+// piece. Its local header is already complete (sizes and CRC-32 known), as
+// on a seekable sink, so the bytes are those that the archive would have
+// written itself.
+struct ZipPrepared {
+    int result;         // of adding the entry; nothing to append unless ZIP_OK
+    bool failedInEntry; // the failure came once the entry was begun: the archive keeps it as its error
+    ZipEntry entry;     // its name points into bytes (the local header's copy)
+    uint64_t lastWrite; // for the listing
+    uint8_t* bytes;     // the local header and the data; null when there is no entry (a source gone)
+    uint32_t length;
+    uint32_t capacity;
+};
+
+int ZipScratchCreate(ZipArchive** scratch);
+void ZipScratchFree(ZipArchive* scratch);
+// Readies the scratch archive for one entry of at most limit bytes.
+void ZipScratchBegin(ZipArchive* scratch, uint32_t limit);
+// Takes what adding the entry (with this result) left in the scratch archive;
+// false when the entry did not fit into its limit or memory was short: it
+// must then be written in its turn, and prepared holds nothing.
+bool ZipScratchTake(ZipArchive* scratch, int result, ZipPrepared* prepared);
+// Appends the prepared entry (or fails as adding it did), and frees its bytes.
+int ZipAppendPrepared(ZipArchive* archive, ZipPrepared* prepared);
+void ZipPreparedFree(ZipPrepared* prepared);
 
 //--- compressor
 void DeflateEntry(ZipArchive* archive, ZipEntry* entry);

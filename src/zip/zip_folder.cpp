@@ -7,6 +7,8 @@
 
 #include "platform/wide_files.h"
 #include "zip/zip.h"
+#include "zip/zip_parallel.h"
+#include "zip/zip_threads.h"
 
 #include <cstring>
 #include <cwchar>
@@ -25,14 +27,26 @@ struct Level {
     bool pending; // the walk's item holds an entry of this level not yet taken
 };
 
+// A file found by the walk: where its text begins in the walk's files, and
+// the size it was listed with.
+struct ListedFile {
+    size_t at;
+    uint64_t size;
+};
+
 // The walk's working path and what every level shares.
 struct FolderWalk {
     ZipArchive* archive;
     wchar_t* path;     // the folder being listed (long form), extended in place by each level
     size_t rootLength; // the folder's own part of the path
-    wchar_t* files;    // the files found: an open mode, the path below the folder, a zero; back to back
+    wchar_t* name;     // the names' prefix, then a file's path below the folder
+    size_t prefixLength;
+    wchar_t* files; // the files found: an open mode, the path below the folder, a zero; back to back
     size_t filesLength;
     size_t filesCapacity;
+    ListedFile* listed;
+    size_t listedCount;
+    size_t listedCapacity;
     uint64_t bytes; // the listed sizes of the files
     Level* levels;
     size_t depth;
@@ -91,12 +105,16 @@ int NoteFile(FolderWalk* walk, size_t pathLength, wchar_t mode) {
     const wchar_t* relative = walk->path + walk->rootLength + 1;
     const size_t length = pathLength - walk->rootLength - 1;
     if (!GrowBlock(reinterpret_cast<void**>(&walk->files), &walk->filesCapacity,
-                   walk->filesLength + length + 2, sizeof(wchar_t)))
+                   walk->filesLength + length + 2, sizeof(wchar_t)) ||
+        !GrowBlock(reinterpret_cast<void**>(&walk->listed), &walk->listedCapacity, walk->listedCount + 1,
+                   sizeof(ListedFile)))
         return ZIP_ERR_NOMEM;
+    const uint64_t size = (uint64_t(walk->item.nFileSizeHigh) << 32) | walk->item.nFileSizeLow;
+    walk->listed[walk->listedCount++] = ListedFile{walk->filesLength, size};
     walk->files[walk->filesLength] = mode;
     std::memcpy(walk->files + walk->filesLength + 1, relative, (length + 1) * sizeof(wchar_t));
     walk->filesLength += length + 2;
-    walk->bytes += (uint64_t(walk->item.nFileSizeHigh) << 32) | walk->item.nFileSizeLow;
+    walk->bytes += size;
     return ZIP_OK;
 }
 
@@ -139,16 +157,27 @@ int ListTree(FolderWalk* walk) {
     return result;
 }
 
-// Archives one listed file under namePrefix + its path below the folder. A
-// file gone since the listing holds nothing to lose, and one that has become
-// a link since then is passed by like any link.
-int AddFile(FolderWalk* walk, const wchar_t* listed, wchar_t* name, size_t prefixLength) {
+// A thread's own texts for adding files: the file's path (the folder's long
+// path, then the file's part) and its name (the names' prefix, then the same
+// part).
+struct FileTexts {
+    wchar_t* path;
+    wchar_t* name;
+};
+
+// Archives listed file index into target under its name. A file gone since
+// the listing holds nothing to lose, and one that has become a link since
+// then is passed by like any link.
+int AddFile(const FolderWalk& walk, size_t index, FileTexts texts, ZipArchive* target) {
+    const wchar_t* listed = walk.files + walk.listed[index].at;
     const wchar_t* relative = listed + 1;
-    walk->path[walk->rootLength] = L'\\';
-    if (!PlaceAt(walk, walk->rootLength + 1, relative)) return ZIP_ERR_TOOBIG;
+    const size_t length = std::wcslen(relative);
+    if (walk.rootLength + 1 + length >= WIDE_PATH_CAPACITY) return ZIP_ERR_TOOBIG;
+    texts.path[walk.rootLength] = L'\\';
+    std::memcpy(texts.path + walk.rootLength + 1, relative, (length + 1) * sizeof(wchar_t));
     const DWORD flags =
         FILE_FLAG_SEQUENTIAL_SCAN | (listed[0] == OPEN_PLAIN ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-    HANDLE file = WideOpenFile(walk->path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags);
+    HANDLE file = WideOpenFile(texts.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD cause = GetLastError();
         return cause == ERROR_FILE_NOT_FOUND || cause == ERROR_PATH_NOT_FOUND ? ZIP_OK : ZIP_ERR_OPEN;
@@ -160,10 +189,153 @@ int AddFile(FolderWalk* walk, const wchar_t* listed, wchar_t* name, size_t prefi
         return ZIP_OK;
     }
     if (result == ZIP_OK) {
-        std::memcpy(name + prefixLength, relative, (std::wcslen(relative) + 1) * sizeof(wchar_t));
-        result = ZipAddEntryW(walk->archive, name, file, 0, ZIP_KIND_HANDLE);
+        std::memcpy(texts.name + walk.prefixLength, relative, (length + 1) * sizeof(wchar_t));
+        result = ZipAddEntryW(target, texts.name, file, 0, ZIP_KIND_HANDLE);
     }
     CloseHandle(file);
+    return result;
+}
+
+//--- the files added in parallel
+
+// Threads beyond this many would mostly wait: one writer feeds them, and
+// eight compressing cores read about as fast as one disk delivers.
+constexpr uint32_t MOST_WORKERS = 8;
+// Entries are prepared in memory up to this reservation; a larger one is
+// compressed in its turn, streaming, by the writer. All reservations of
+// entries taken and not yet written stay within the budget.
+constexpr uint64_t ENTRY_LIMIT = 16u << 20;
+constexpr uint64_t BUDGET = 64u << 20;
+// What a prepared entry may need beyond its data: its record, its local
+// header (30 bytes, the name, up to 37 bytes of extra fields), and the
+// stored blocks' headers that deflated data may carry (5 bytes in 4 KiB at
+// the most). An entry that needs more after all is written in its turn.
+constexpr uint64_t ENTRY_SLACK = 1024 + sizeof(ZipPrepared);
+
+struct FolderWorker {
+    ZipArchive* scratch;
+    FileTexts texts;
+    ZipParallelRun* run;
+    uint64_t told; // what the scratch archive had read when it last told the run
+};
+
+struct ParallelFolder {
+    FolderWalk* walk;
+    FolderWorker* workers;
+    ZipPrepared** prepared; // per listed file, from its preparation until its turn
+    uint64_t told;          // what the workers had read when the archive last heard of it
+};
+
+uint64_t EntryCost(void* context, uint32_t index) {
+    const FolderWalk& walk = *static_cast<ParallelFolder*>(context)->walk;
+    const uint64_t size = walk.listed[index].size;
+    const wchar_t* relative = walk.files + walk.listed[index].at + 1;
+    // Three bytes of UTF-8 at most per unit of the name.
+    const uint64_t cost = size + size / 64 + 3 * (walk.prefixLength + std::wcslen(relative)) + ENTRY_SLACK;
+    return cost <= ENTRY_LIMIT ? cost : ZIP_IN_TURN;
+}
+
+// The scratch archive's reads reach the run as they happen.
+void NoteScratchRead(void* context, uint64_t done, uint64_t) {
+    FolderWorker& worker = *static_cast<FolderWorker*>(context);
+    ZipParallelNoteRead(worker.run, done - worker.told);
+    worker.told = done;
+}
+
+uint64_t PrepareFile(void* context, ZipParallelRun* run, uint32_t index, uint32_t number) {
+    ParallelFolder& folder = *static_cast<ParallelFolder*>(context);
+    FolderWorker& worker = folder.workers[number];
+    worker.run = run;
+    // Short of memory here, the writer may still manage in the entry's turn.
+    ZipPrepared* prepared = static_cast<ZipPrepared*>(ZipAlloc(sizeof(ZipPrepared)));
+    if (prepared == nullptr) return ZIP_IN_TURN;
+    const uint64_t cost = EntryCost(context, index);
+    ZipScratchBegin(worker.scratch, static_cast<uint32_t>(cost - sizeof(ZipPrepared)));
+    const int result = AddFile(*folder.walk, index, worker.texts, worker.scratch);
+    if (!ZipScratchTake(worker.scratch, result, prepared)) {
+        ZipFree(prepared);
+        return ZIP_IN_TURN;
+    }
+    folder.prepared[index] = prepared;
+    return prepared->capacity + sizeof(ZipPrepared);
+}
+
+int WriteListedFile(void* context, uint32_t index, bool prepared) {
+    ParallelFolder& folder = *static_cast<ParallelFolder*>(context);
+    FolderWalk& walk = *folder.walk;
+    if (!prepared) return AddFile(walk, index, FileTexts{walk.path, walk.name}, walk.archive);
+    ZipPrepared* entry = folder.prepared[index];
+    folder.prepared[index] = nullptr;
+    const int result = ZipAppendPrepared(walk.archive, entry);
+    ZipFree(entry);
+    return result;
+}
+
+void TellProgress(void* context, uint64_t read) {
+    ParallelFolder& folder = *static_cast<ParallelFolder*>(context);
+    ZipArchive* archive = folder.walk->archive;
+    archive->progressDone += read - folder.told;
+    folder.told = read;
+    if (archive->progress != nullptr)
+        archive->progress(archive->progressContext, archive->progressDone, archive->progressTotal);
+}
+
+// Each worker's texts begin with the walk's folder path and name prefix.
+bool MakeWorkers(ParallelFolder* folder, uint32_t count) {
+    const FolderWalk& walk = *folder->walk;
+    for (uint32_t i = 0; i < count; ++i) {
+        FolderWorker& worker = folder->workers[i];
+        worker.texts.path = static_cast<wchar_t*>(ZipAlloc(WIDE_PATH_CAPACITY * sizeof(wchar_t)));
+        worker.texts.name = static_cast<wchar_t*>(ZipAlloc(2 * WIDE_PATH_CAPACITY * sizeof(wchar_t)));
+        if (worker.texts.path == nullptr || worker.texts.name == nullptr ||
+            ZipScratchCreate(&worker.scratch) != ZIP_OK)
+            return false;
+        std::memcpy(worker.texts.path, walk.path, walk.rootLength * sizeof(wchar_t));
+        std::memcpy(worker.texts.name, walk.name, walk.prefixLength * sizeof(wchar_t));
+        ZipSetProgress(worker.scratch, NoteScratchRead, &worker);
+    }
+    return true;
+}
+
+int AddFilesInParallel(FolderWalk* walk, uint32_t workers) {
+    ParallelFolder folder = {walk, nullptr, nullptr, 0};
+    const uint32_t count = static_cast<uint32_t>(walk->listedCount);
+    folder.workers = static_cast<FolderWorker*>(ZipAlloc(workers * uint32_t(sizeof(FolderWorker))));
+    folder.prepared = static_cast<ZipPrepared**>(uint64_t(count) * sizeof(ZipPrepared*) <= 0xFFFFFFF0u
+                                                     ? ZipAlloc(count * uint32_t(sizeof(ZipPrepared*)))
+                                                     : nullptr);
+    // Short of memory for the workers, the writer adds every file itself.
+    if (folder.workers == nullptr || folder.prepared == nullptr || !MakeWorkers(&folder, workers))
+        workers = 0;
+    const ZipParallelJobs jobs = {count, &folder, EntryCost, PrepareFile, WriteListedFile, TellProgress};
+    const int result = ZipParallelWrite(jobs, workers, BUDGET);
+    for (uint32_t i = 0; folder.prepared != nullptr && i < count; ++i)
+        if (folder.prepared[i] != nullptr) {
+            ZipPreparedFree(folder.prepared[i]);
+            ZipFree(folder.prepared[i]);
+        }
+    for (uint32_t i = 0; folder.workers != nullptr && i < workers; ++i) {
+        ZipScratchFree(folder.workers[i].scratch);
+        ZipFree(folder.workers[i].texts.path);
+        ZipFree(folder.workers[i].texts.name);
+    }
+    ZipFree(folder.prepared);
+    ZipFree(folder.workers);
+    return result;
+}
+
+// One worker, an archive whose sink cannot go back (its local headers are
+// written before their data), or an enciphered one: each file in its turn.
+int AddFiles(FolderWalk* walk) {
+    ZipArchive* archive = walk->archive;
+    uint32_t workers = archive->workers != 0 ? archive->workers : ZipProcessorCount();
+    if (workers > MOST_WORKERS) workers = MOST_WORKERS;
+    if (workers > 1 && walk->listedCount > 1 && walk->listedCount <= 0xFFFFFFFFu &&
+        (archive->stateFlags & ZIP_SINK_SEEKABLE) && archive->password == nullptr)
+        return AddFilesInParallel(walk, workers);
+    int result = ZIP_OK;
+    for (size_t i = 0; result == ZIP_OK && i < walk->listedCount; ++i)
+        result = AddFile(*walk, i, FileTexts{walk->path, walk->name}, archive);
     return result;
 }
 
@@ -182,10 +354,9 @@ size_t FolderText(const char* folder, char* text) {
 int ArchiveTree(FolderWalk* walk, const char* folder, int prefixLength) {
     char* text = static_cast<char*>(ZipAlloc(WIDE_PATH_CAPACITY));
     wchar_t* wide = static_cast<wchar_t*>(ZipAlloc(WIDE_PATH_CAPACITY * sizeof(wchar_t)));
-    wchar_t* name = static_cast<wchar_t*>(ZipAlloc(2 * WIDE_PATH_CAPACITY * sizeof(wchar_t)));
-    int result = text != nullptr && wide != nullptr && name != nullptr ? ZIP_OK : ZIP_ERR_NOMEM;
+    int result = text != nullptr && wide != nullptr ? ZIP_OK : ZIP_ERR_NOMEM;
     const size_t length = result == ZIP_OK ? FolderText(folder, text) : 0;
-    if (result == ZIP_OK) result = ZipFolderNamePrefix(folder, prefixLength, name, WIDE_PATH_CAPACITY);
+    if (result == ZIP_OK) result = ZipFolderNamePrefix(folder, prefixLength, walk->name, WIDE_PATH_CAPACITY);
     // A bare drive stands for its root here, not for its current folder.
     if (result == ZIP_OK && length == 2 && text[1] == ':') std::memcpy(text + 2, "\\", 2);
     if (result == ZIP_OK && (!WideFromAnsi(text, wide, WIDE_PATH_CAPACITY) ||
@@ -199,14 +370,11 @@ int ArchiveTree(FolderWalk* walk, const char* folder, int prefixLength) {
     }
     if (result == ZIP_OK) {
         walk->archive->progressTotal += walk->bytes;
-        const size_t prefix = std::wcslen(name);
-        for (size_t at = 0; result == ZIP_OK && at < walk->filesLength;
-             at += std::wcslen(walk->files + at) + 1)
-            result = AddFile(walk, walk->files + at, name, prefix);
+        walk->prefixLength = std::wcslen(walk->name);
+        result = AddFiles(walk);
     }
     ZipFree(text);
     ZipFree(wide);
-    ZipFree(name);
     return result;
 }
 
@@ -243,9 +411,13 @@ int ZipAddFolderTree(ZipArchive* archive, const char* folder, int prefixLength) 
     FolderWalk walk = {};
     walk.archive = archive;
     walk.path = static_cast<wchar_t*>(ZipAlloc(WIDE_PATH_CAPACITY * sizeof(wchar_t)));
-    const int result = walk.path != nullptr ? ArchiveTree(&walk, folder, prefixLength) : ZIP_ERR_NOMEM;
+    walk.name = static_cast<wchar_t*>(ZipAlloc(2 * WIDE_PATH_CAPACITY * sizeof(wchar_t)));
+    const int result = walk.path != nullptr && walk.name != nullptr ? ArchiveTree(&walk, folder, prefixLength)
+                                                                    : ZIP_ERR_NOMEM;
     ZipFree(walk.path);
+    ZipFree(walk.name);
     ZipFree(walk.files);
+    ZipFree(walk.listed);
     ZipFree(walk.levels);
     return result;
 }

@@ -10,6 +10,26 @@
 
 namespace {
 
+// A growing memory sink doubles its block (from 64 KiB) up to its limit, so
+// that an entry takes memory after its size, not after its reservation.
+bool GrowSink(ZipArchive* archive, uint64_t needed) {
+    if (!(archive->stateFlags & ZIP_SINK_GROWS) || needed > archive->memLimit) return false;
+    uint64_t capacity = uint64_t(archive->memCapacity) * 2;
+    if (capacity < 65536) capacity = 65536;
+    if (capacity < needed) capacity = needed;
+    if (capacity > archive->memLimit) capacity = archive->memLimit;
+    uint8_t* grown = static_cast<uint8_t*>(ZipAlloc(static_cast<uint32_t>(capacity)));
+    if (grown == nullptr) {
+        archive->error = ZIP_ERR_NOMEM;
+        return false;
+    }
+    if (archive->sink != nullptr) std::memcpy(grown, archive->sink, archive->memCapacity);
+    ZipFree(archive->sink);
+    archive->sink = grown;
+    archive->memCapacity = static_cast<uint32_t>(capacity);
+    return true;
+}
+
 // Every byte that reaches the sink is counted here, so that bytesWritten is
 // always the sink's true position: an entry that fails half-way leaves its
 // bytes behind, and the next entry's recorded offset must lie after them.
@@ -17,8 +37,9 @@ void SinkWrite(ZipArchive* archive, const uint8_t* bytes, uint32_t count) {
     if (archive->stateFlags & ZIP_SINK_MEMORY) {
         // The last byte of the block is never written: the sink holds at
         // most capacity - 1 bytes.
-        if (uint64_t(archive->memPosition) + count >= archive->memCapacity) {
-            archive->error = ZIP_ERR_MEMSIZE;
+        if (uint64_t(archive->memPosition) + count >= archive->memCapacity &&
+            !GrowSink(archive, uint64_t(archive->memPosition) + count + 1)) {
+            if (archive->error == ZIP_OK) archive->error = ZIP_ERR_MEMSIZE;
             return;
         }
         std::memcpy(static_cast<uint8_t*>(archive->sink) + archive->memPosition, bytes, count);

@@ -228,3 +228,71 @@ TEST(ZipFolder, LinksAreNeitherFollowedNorArchived) {
     ArchiveTree("links.zip", root, -1, "", "LINKED", files);
     ArchiveTree("moved.zip", PathOf("MOVED"), -1, "", "LINKED", files);
 }
+
+// Workers prepare the entries that follow the one being written; whatever
+// their number, the archive holds the bytes that the sequential writer (one
+// worker) makes. The tree mixes sizes, kinds, stored entries, an empty file,
+// a name in UTF-8 and one file too large to be prepared in memory, which the
+// writer compresses in its turn. Progress is told on the caller's thread,
+// never goes back, and ends at the listed total.
+TEST(ZipFolder, AnyNumberOfWorkersWritesTheSequentialWritersBytes) {
+    const std::string root = PathOf("MANY");
+    bench::RemoveTree(root);
+    std::vector<TreeFile> files;
+    for (uint32_t i = 0; i < 48; ++i) {
+        const char kind = "tru"[i % 3];
+        const size_t size = i % 7 == 3 ? 0 : (i * 7919u) % 150000u;
+        const std::string folder = i % 4 == 0 ? "" : "part" + std::to_string(i % 5) + "\\";
+        files.push_back({folder + "file" + std::to_string(i) + (i % 9 == 4 ? ".gz" : ".dat"),
+                         MakeData(size, kind, 100 + i), FILE_ATTRIBUTE_NORMAL});
+    }
+    files.push_back({u8"part1\\r\u00E9sum\u00E9.txt", MakeData(20000, 't', 99), FILE_ATTRIBUTE_NORMAL});
+    files.push_back({"part2\\large.bin", MakeData(17u << 20, 'u', 98), FILE_ATTRIBUTE_NORMAL});
+    uint64_t total = 0;
+    for (const TreeFile& f : files) {
+        ASSERT_TRUE(bench::MakeFolders(root + "\\" + f.relative.substr(0, f.relative.rfind('\\') + 1)));
+        ASSERT_TRUE(bench::WriteFileBytes(root + "\\" + f.relative, f.content)) << f.relative;
+        total += f.content.size();
+    }
+    struct Told {
+        DWORD thread;
+        uint64_t done, total;
+    };
+    std::vector<Told> told;
+    auto note = [](void* context, uint64_t done, uint64_t all) {
+        static_cast<std::vector<Told>*>(context)->push_back({GetCurrentThreadId(), done, all});
+    };
+    std::string sequential;
+    for (uint32_t workers : {1u, 2u, 8u}) {
+        const std::string name = "workers" + std::to_string(workers) + ".zip";
+        told.clear();
+        ZipArchive* zip = nullptr;
+        ASSERT_EQ(ZipCreateArchiveFile(&zip, PathOf(name).c_str(), nullptr), ZIP_OK);
+        ZipSetWorkers(zip, workers);
+        ZipSetProgress(zip, note, &told);
+        EXPECT_EQ(ZipAddFolderTree(zip, root.c_str(), -1), ZIP_OK);
+        ASSERT_EQ(ZipCloseArchive(zip), ZIP_OK);
+        std::string bytes;
+        ASSERT_TRUE(bench::ReadFileBytes(PathOf(name), bytes));
+        bytes = WithoutAccessTimes(bytes);
+        if (workers == 1) sequential = bytes;
+        EXPECT_TRUE(bytes == sequential) << workers << " workers";
+        ASSERT_FALSE(told.empty());
+        for (size_t i = 0; i < told.size(); ++i) {
+            EXPECT_EQ(told[i].thread, GetCurrentThreadId());
+            EXPECT_EQ(told[i].total, total);
+            if (i > 0) {
+                EXPECT_GE(told[i].done, told[i - 1].done) << workers << " workers";
+            }
+        }
+        EXPECT_EQ(told.back().done, total) << workers << " workers";
+    }
+    std::vector<std::string> order;
+    ListingOrder(root, "", order);
+    std::vector<Expected> expected;
+    for (const std::string& relative : order)
+        for (const TreeFile& f : files)
+            if (f.relative == relative) expected.push_back({Slashed(relative), f.content});
+    EXPECT_EQ(NamesIn(PathOf("workers8.zip")).size(), files.size());
+    Declare("workers8.zip", expected);
+}

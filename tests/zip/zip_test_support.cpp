@@ -201,6 +201,14 @@ std::string JsonText(const std::string& text) {
 
 } // namespace
 
+std::string WithoutAccessTimes(std::string bytes) {
+    for (const CentralHeader& c : ParseDirectory(bytes).entries) {
+        const LocalHeader local = ParseLocal(bytes, c.localOffset);
+        if (local.valid) bytes.replace(local.dataAt - local.extra.size() + 9, 4, 4, '\0');
+    }
+    return bytes;
+}
+
 void Declare(const std::string& archive, const std::vector<Expected>& entries, const std::string& password,
              bool sevenZip) {
     std::string json =

@@ -59,6 +59,10 @@ LocalHeader ParseLocal(const std::string& bytes, size_t at);
 // of an archive whose start lies that far into its file).
 Directory ParseDirectory(const std::string& bytes, uint64_t base = 0);
 
+// The archive's bytes with the local headers' access times zeroed: reading a
+// source moves its access time, which Wine does not let a test set back.
+std::string WithoutAccessTimes(std::string bytes);
+
 //--- manifest for the independent readers
 struct Expected {
     std::string name; // as stored (UTF-8 or ASCII)
