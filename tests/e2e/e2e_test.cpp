@@ -7,7 +7,6 @@
 #include "e2e/sample_install.h"
 
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -148,23 +147,6 @@ void FreshInstallation() {
     e2e::LayOutInstallation();
 }
 
-// The id of the one running process with that image name, or 0.
-DWORD ProcessIdOf(const char* imageName, DWORD timeoutMs) {
-    for (DWORD waited = 0; waited <= timeoutMs; waited += 50) {
-        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        PROCESSENTRY32 entry = {};
-        entry.dwSize = sizeof entry;
-        DWORD found = 0;
-        for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-            if (lstrcmpiA(entry.szExeFile, imageName) == 0) found = entry.th32ProcessID;
-        }
-        CloseHandle(snapshot);
-        if (found != 0) return found;
-        Sleep(50);
-    }
-    return 0;
-}
-
 HANDLE OpenProcessOf(const bench::Box& box) {
     return box.found() ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, box.processId) : nullptr;
 }
@@ -275,7 +257,7 @@ TEST(EndToEnd, WholeUninstall) {
 
     // While the steps run, the current label blinks: white on light red, then
     // light red on yellow.
-    DWORD copyId = ProcessIdOf("uninstKIVO.exe", 20000);
+    DWORD copyId = e2e::ProcessIdOf("uninstKIVO.exe", 20000);
     EXPECT_NE(copyId, 0u);
     bool blinked = false;
     while (copyId != 0 && !bench::WaitBox(title, 0).found()) {
@@ -365,7 +347,8 @@ TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
             Sleep(250);
             waited += 250;
         }
-        EXPECT_EQ(e2e::PrivateCopyFolder(), "") << "the copy, the first stage or their folder stayed in %TEMP%";
+        EXPECT_EQ(e2e::PrivateCopyFolder(), "")
+            << "the copy, the first stage or their folder stayed in %TEMP%";
         if (archives.size() != 1) continue;
 
         std::string code = std::to_string(run.second);
@@ -645,6 +628,10 @@ int main(int argc, char** argv) {
         return e2e::ConsoleSnapshotMain(std::strtoul(argv[2], nullptr, 10), argv[3]);
     }
     if (argc == 3 && std::strcmp(argv[1], "--demo") == 0) return e2e::DemoMain(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--time-files-step") == 0) return e2e::FilesStepTimingMain(argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "--watch-files-step") == 0) {
+        return e2e::WatchFilesStepMain(std::strtoul(argv[2], nullptr, 10), argv[3]);
+    }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

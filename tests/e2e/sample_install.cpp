@@ -4,6 +4,7 @@
 
 #include <objbase.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 
@@ -366,6 +367,22 @@ int ConsoleSnapshotMain(DWORD pid, const char* reportPath) {
     }
     CloseHandle(output);
     return bench::WriteFileBytes(reportPath, report) ? 0 : 4;
+}
+
+DWORD ProcessIdOf(const char* imageName, DWORD timeoutMs) {
+    for (DWORD waited = 0; waited <= timeoutMs; waited += 50) {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        DWORD found = 0;
+        for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+            if (lstrcmpiA(entry.szExeFile, imageName) == 0) found = entry.th32ProcessID;
+        }
+        CloseHandle(snapshot);
+        if (found != 0) return found;
+        Sleep(50);
+    }
+    return 0;
 }
 
 bool ReadConsoleOf(DWORD pid, std::vector<ConsoleLine>& lines, HWND* window) {

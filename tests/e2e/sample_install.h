@@ -42,6 +42,9 @@ std::vector<std::string> ArchivesAtRoot(char drive);
 // The copy's private folder in %TEMP% while it exists (the first one), or "".
 std::string PrivateCopyFolder();
 
+// The id of the one running process with that image name, or 0.
+DWORD ProcessIdOf(const char* imageName, DWORD timeoutMs);
+
 //--- the uninstaller's console, read from another process
 struct ConsoleLine {
     std::string text;             // OEM bytes, one per column
@@ -55,6 +58,13 @@ int ConsoleSnapshotMain(DWORD pid, const char* reportPath);
 
 //--- the demo: the whole uninstall with its boxes answered, and a report
 int DemoMain(const char* reportPath);
+
+//--- the Files step as the person waits for it, on the data that the bench
+// linked into the installation folder: from its label to the result box.
+// Writes "files-step SECONDS" into the report.
+int FilesStepTimingMain(const char* reportPath);
+// Entry of the watching child, attached to the copy's console.
+int WatchFilesStepMain(DWORD pid, const char* reportPath);
 
 //--- a copy of the program outside the installation, started as the second stage
 std::string SecondStageCommand(const std::string& argument);

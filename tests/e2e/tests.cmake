@@ -1,6 +1,7 @@
 # Whole-program scenarios: each ctest entry runs in a fresh prefix copy.
 set(E2E_POSTCHECK "python3 ${CMAKE_CURRENT_LIST_DIR}/check_archive.py")
 kivo_add_test(NAME e2e_uninstall SOURCES e2e/e2e_test.cpp e2e/sample_install.cpp e2e/demo_driver.cpp
+  e2e/files_step_timing.cpp
   ARGS --gtest_filter=EndToEnd.* ENV "KIVO_POSTCHECK=${E2E_POSTCHECK}" DEPENDS_PROGRAM TIMEOUT 240)
 target_link_libraries(e2e_uninstall PRIVATE ole32 uuid shell32)
 kivo_add_test(NAME e2e_uninstall_fr TARGET e2e_uninstall ARGS --gtest_filter=EndToEnd.*
