@@ -307,7 +307,9 @@ int AddFilesInParallel(FolderWalk* walk, uint32_t workers) {
     // Short of memory for the workers, the writer adds every file itself.
     if (folder.workers == nullptr || folder.prepared == nullptr || !MakeWorkers(&folder, workers))
         workers = 0;
-    const ZipParallelJobs jobs = {count, &folder, EntryCost, PrepareFile, WriteListedFile, TellProgress};
+    ZipParallelJobs jobs = {count, &folder, EntryCost, PrepareFile, WriteListedFile, TellProgress, 0};
+    // Half a percent of the listed bytes between reports of the progress.
+    jobs.progressStep = walk->bytes / 200;
     const int result = ZipParallelWrite(jobs, workers, BUDGET);
     for (uint32_t i = 0; folder.prepared != nullptr && i < count; ++i)
         if (folder.prepared[i] != nullptr) {
@@ -325,13 +327,15 @@ int AddFilesInParallel(FolderWalk* walk, uint32_t workers) {
 }
 
 // One worker, an archive whose sink cannot go back (its local headers are
-// written before their data), or an enciphered one: each file in its turn.
+// written before their data), an enciphered or a closed one: each file in
+// its turn.
 int AddFiles(FolderWalk* walk) {
     ZipArchive* archive = walk->archive;
     uint32_t workers = archive->workers != 0 ? archive->workers : ZipProcessorCount();
     if (workers > MOST_WORKERS) workers = MOST_WORKERS;
     if (workers > 1 && walk->listedCount > 1 && walk->listedCount <= 0xFFFFFFFFu &&
-        (archive->stateFlags & ZIP_SINK_SEEKABLE) && archive->password == nullptr)
+        (archive->stateFlags & (ZIP_SINK_SEEKABLE | ZIP_ENDED)) == ZIP_SINK_SEEKABLE &&
+        archive->password == nullptr)
         return AddFilesInParallel(walk, workers);
     int result = ZIP_OK;
     for (size_t i = 0; result == ZIP_OK && i < walk->listedCount; ++i)

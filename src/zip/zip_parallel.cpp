@@ -36,6 +36,7 @@ struct ZipParallelRun {
     uint32_t next;     // the first entry that nobody has taken
     uint64_t reserved; // the sum of held
     uint64_t read;     // bytes that the preparations have read
+    uint64_t told;     // what the writer last told of them
     bool writerWaiting;
     bool stopping;
 };
@@ -98,14 +99,14 @@ void WorkerMain(void* argument) {
 
 // Waits until entry index is prepared or left to the writer, telling the
 // progress meanwhile; true when it is prepared.
-bool AwaitTurn(ZipParallelRun* run, uint32_t index, uint64_t* told) {
+bool AwaitTurn(ZipParallelRun* run, uint32_t index) {
     ZipLockTake(run->lock);
     for (;;) {
         const uint64_t read = run->read;
-        if (read != *told && run->jobs->progress != nullptr) {
+        if (read != run->told && run->jobs->progress != nullptr) {
+            run->told = read;
             ZipLockLeave(run->lock);
             run->jobs->progress(run->jobs->context, read);
-            *told = read;
             ZipLockTake(run->lock);
             continue;
         }
@@ -123,10 +124,9 @@ bool AwaitTurn(ZipParallelRun* run, uint32_t index, uint64_t* told) {
 
 int WriteInOrder(ZipParallelRun* run) {
     const ZipParallelJobs& jobs = *run->jobs;
-    uint64_t told = 0;
     int result = 0;
     for (uint32_t index = 0; index < jobs.count && result == 0; ++index) {
-        const bool prepared = AwaitTurn(run, index, &told);
+        const bool prepared = AwaitTurn(run, index);
         result = jobs.write(jobs.context, index, prepared);
         ZipLockTake(run->lock);
         run->reserved -= run->held[index];
@@ -212,9 +212,11 @@ int ZipParallelWrite(const ZipParallelJobs& jobs, uint32_t workers, uint64_t bud
     return result;
 }
 
+// Each wake-up of the writer costs system calls (under Wine, round trips to
+// its server): the writer hears of reads in steps.
 void ZipParallelNoteRead(ZipParallelRun* run, uint64_t bytes) {
     ZipLockTake(run->lock);
     run->read += bytes;
-    WakeWriter(run);
+    if (run->read - run->told >= run->jobs->progressStep) WakeWriter(run);
     ZipLockLeave(run->lock);
 }

@@ -29,8 +29,10 @@ struct ZipParallelJobs {
     // prepared or not; a result other than 0 ends the run.
     int (*write)(void* context, uint32_t index, bool prepared);
     // On the caller's thread, may be null: the bytes that the preparations
-    // have read in all, each time it has grown.
+    // have read in all, each time it has grown by progressStep bytes or an
+    // entry was prepared.
     void (*progress)(void* context, uint64_t read);
+    uint64_t progressStep;
 };
 
 // Writes every entry with up to `workers` threads preparing and at most

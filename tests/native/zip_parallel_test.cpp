@@ -128,7 +128,7 @@ Outcome RunJobs(const std::vector<Job>& jobs, uint32_t workers, uint64_t budget,
     run.writer = std::this_thread::get_id();
     for (uint32_t i = 0; i <= workers; ++i)
         run.archives.push_back(memzip::NewArchive());
-    const ZipParallelJobs schedule = {uint32_t(jobs.size()), &run, Cost, Prepare, Write, Progress};
+    const ZipParallelJobs schedule = {uint32_t(jobs.size()), &run, Cost, Prepare, Write, Progress, 4096};
     const int result = ZipParallelWrite(schedule, workers, budget);
     for (ZipArchive* archive : run.archives)
         memzip::FreeArchive(archive);
