@@ -41,12 +41,15 @@ void DrawProgress(int percent) {
 
 } // namespace
 
-// The flag is read only after a cycle's sleep, so every step shows at least
-// one highlighted cycle even when its work ended before the worker began.
+// The flag is read only after a whole first cycle, so every step shows at
+// least one highlighted cycle even when its work ended before the worker
+// began; after that at every slice, so that the person waits at most a slice,
+// not the rest of a cycle, for the step's end.
 unsigned __stdcall BusyIndicatorRoutine(void*) {
     ConsoleNewLine();
     blinkPhase = BLINK_DIMMED;
     int shown = -1;
+    bool firstCycle = true;
     do {
         blinkPhase = blinkPhase == BLINK_HIGHLIGHTED ? BLINK_DIMMED : BLINK_HIGHLIGHTED;
         ReturnToLabelColumn();
@@ -63,7 +66,9 @@ unsigned __stdcall BusyIndicatorRoutine(void*) {
                 shown = percent;
             }
             Sleep(CYCLE_MS / SLICES);
+            if (!firstCycle && busyFlag.load() == 0) break;
         }
+        firstCycle = false;
     } while (busyFlag.load() != 0);
     ConsoleSetForeground(COLOUR_BLACK);
     ReturnToLabelColumn();
