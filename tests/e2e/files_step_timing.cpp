@@ -19,13 +19,6 @@ constexpr SHORT FILES_ROW = 5;
 constexpr DWORD WATCH_LIMIT_MS = 600000;
 const char* const WATCH_REPORT = "C:\\files-step-watch.txt";
 
-double Seconds() {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return double(counter.QuadPart) / double(frequency.QuadPart);
-}
-
 std::string Oem(const std::string& text) {
     std::string oem(text.size() + 1, '\0');
     CharToOemA(text.c_str(), &oem[0]);
@@ -63,16 +56,19 @@ int WatchFilesStepMain(DWORD pid, const char* reportPath) {
             return 5;
         else
             Sleep(2);
-    const double shown = Seconds();
+    LARGE_INTEGER shown, boxed, frequency;
+    QueryPerformanceCounter(&shown);
     while (FindWindowA("#32770", title.c_str()) == nullptr)
         if (GetTickCount() - start > WATCH_LIMIT_MS)
             return 5;
         else
             Sleep(2);
-    const double boxed = Seconds();
+    QueryPerformanceCounter(&boxed);
+    QueryPerformanceFrequency(&frequency);
     CloseHandle(output);
     char line[64];
-    std::snprintf(line, sizeof line, "files-step %.3f\n", boxed - shown);
+    std::snprintf(line, sizeof line, "files-step %.3f\n",
+                  double(boxed.QuadPart - shown.QuadPart) / double(frequency.QuadPart));
     return bench::WriteFileBytes(reportPath, line) ? 0 : 6;
 }
 
