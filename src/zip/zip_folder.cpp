@@ -305,12 +305,12 @@ int AddFilesInParallel(FolderWalk* walk, uint32_t workers) {
                                                      ? ZipAlloc(count * uint32_t(sizeof(ZipPrepared*)))
                                                      : nullptr);
     // Short of memory for the workers, the writer adds every file itself.
-    if (folder.workers == nullptr || folder.prepared == nullptr || !MakeWorkers(&folder, workers))
-        workers = 0;
+    const bool ready =
+        folder.workers != nullptr && folder.prepared != nullptr && MakeWorkers(&folder, workers);
     ZipParallelJobs jobs = {count, &folder, EntryCost, PrepareFile, WriteListedFile, TellProgress, 0};
     // Half a percent of the listed bytes between reports of the progress.
     jobs.progressStep = walk->bytes / 200;
-    const int result = ZipParallelWrite(jobs, workers, BUDGET);
+    const int result = ZipParallelWrite(jobs, ready ? workers : 0, BUDGET);
     for (uint32_t i = 0; folder.prepared != nullptr && i < count; ++i)
         if (folder.prepared[i] != nullptr) {
             ZipPreparedFree(folder.prepared[i]);
