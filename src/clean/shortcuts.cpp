@@ -5,6 +5,7 @@
 #include "clean/shell_items.h"
 #include "clean/shell_notify.h"
 #include "clean/shortcut_places.h"
+#include "platform/windows_version.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -219,7 +220,7 @@ void WalkPlace(const ShortcutPlace& place) {
 // the places add those of Vista and later and profiles stored elsewhere.
 // Each folder is walked once: the profile walk passes over the places.
 int ShortcutsRemove(const char* installFolder) {
-    const bool nt = (GetVersion() & 0x80000000u) == 0;
+    const bool nt = !PlatformIsWindows9x();
     walk.installFolder = installFolder != nullptr && installFolder[0] != '\0' ? installFolder : nullptr;
     walk.failed = 0;
     char root[ROOT_CAPACITY];
