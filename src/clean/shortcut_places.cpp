@@ -3,6 +3,7 @@
 #include "clean/clean.h"
 #include "clean/path_text.h"
 #include "clean/shell_items.h"
+#include "platform/paths.h"
 
 #include <shlobj.h>
 
@@ -122,7 +123,7 @@ bool LinkBelow(const char* profile, const char* relative) {
 // are checked by the caller.
 void AddPlace(const char* path, ShortcutPlaceKind kind, bool linkAllowed) {
     ShortcutPlace place;
-    if (!PathFullLong(path, place.path)) return; // not there, nothing to walk
+    if (!PathFullLong(path, place.path, true)) return; // not there, nothing to walk
     const DWORD attributes = GetFileAttributesA(place.path);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return;
     if (!linkAllowed && IsLink(attributes)) return;
@@ -262,21 +263,6 @@ void AddRegisteredProfiles() {
 }
 
 } // namespace
-
-bool PathFullLong(const char* path, char* full) {
-    typedef DWORD(WINAPI * LongPathFunction)(LPCSTR, LPSTR, DWORD);
-    char expanded[MAX_PATH];
-    char* filePart = nullptr;
-    DWORD length = GetFullPathNameA(path, MAX_PATH, expanded, &filePart);
-    if (length == 0 || length >= MAX_PATH) return false;
-    // Windows 95 and NT 4 have no long-name call; the shell gives them long names anyway.
-    static const LongPathFunction longPath = reinterpret_cast<LongPathFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetLongPathNameA")));
-    if (longPath == nullptr)
-        return GetFileAttributesA(expanded) != INVALID_FILE_ATTRIBUTES && TextCopy(full, MAX_PATH, expanded);
-    length = longPath(expanded, full, MAX_PATH);
-    return length != 0 && length < MAX_PATH;
-}
 
 bool ShortcutPlacesCollect(const char* desktopName, const char* startMenuName) {
     ShortcutPlacesRelease();

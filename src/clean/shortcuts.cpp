@@ -5,6 +5,7 @@
 #include "clean/shell_items.h"
 #include "clean/shell_notify.h"
 #include "clean/shortcut_places.h"
+#include "platform/paths.h"
 #include "platform/windows_version.h"
 
 #include <objbase.h>
@@ -227,7 +228,8 @@ int ShortcutsRemove(const char* installFolder) {
     FindProfilesRoot(nt, root);
     if (!ShortcutPlacesCollect(walk.desktopName, walk.startMenuName)) walk.failed = 1;
     char full[MAX_PATH];
-    if (PathFullLong(root, full) && FolderExists(full) && !ShortcutPathIsPlace(full)) WalkProfiles(full, nt);
+    if (PathFullLong(root, full, true) && FolderExists(full) && !ShortcutPathIsPlace(full))
+        WalkProfiles(full, nt);
     for (int i = 0; i < ShortcutPlaceCount(); ++i)
         WalkPlace(ShortcutPlaceAt(i));
     ShortcutPlacesRelease();

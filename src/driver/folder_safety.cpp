@@ -2,6 +2,7 @@
 
 #include "driver/driver_state.h"
 #include "driver/relaunch_argument.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 
 #include <windows.h>
@@ -111,17 +112,11 @@ const char* const profileListValues[] = {"ProfilesDirectory", "Default", "Public
 constexpr size_t USER_FOLDER_COUNT = std::size(shellFolders) + std::size(knownFolders);
 
 // path made full and, where it exists, long, without a trailing "\" (a
-// root keeps its own); false when it cannot be made or does not fit.
+// root keeps its own), so that the folders compare by their text; false
+// when it cannot be made or does not fit.
 bool Normalise(const char* path, char* out, bool mustExist) {
-    char full[PATH_CAPACITY];
-    char* name = nullptr;
-    DWORD length = GetFullPathNameA(path, sizeof full, full, &name);
-    if (length == 0 || length >= sizeof full) return false;
-    length = GetLongPathNameA(full, out, PATH_CAPACITY);
-    if (length == 0 || length >= static_cast<DWORD>(PATH_CAPACITY)) {
-        if (mustExist) return false;
-        std::memcpy(out, full, std::strlen(full) + 1);
-    }
+    static_assert(PATH_CAPACITY == MAX_PATH, "full long paths have MAX_PATH bytes");
+    if (!PathFullLong(path, out, mustExist)) return false;
     size_t used = std::strlen(out);
     while (used > 3 && out[used - 1] == '\\')
         out[--used] = '\0';
