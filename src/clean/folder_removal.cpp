@@ -3,6 +3,7 @@
 #include "clean/path_text.h"
 #include "clean/scoped_handles.h"
 #include "platform/wide_files.h"
+#include "platform/windows_version.h"
 
 #include <cstring>
 #include <cwchar>
@@ -158,7 +159,7 @@ struct SubfolderHold {
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
             (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
             return;
-        if ((GetVersion() & 0x80000000u) != 0) {
+        if (PlatformIsWindows9x()) {
             usable = true;
             return;
         }

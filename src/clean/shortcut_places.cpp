@@ -3,23 +3,21 @@
 #include "clean/clean.h"
 #include "clean/path_text.h"
 #include "clean/shell_items.h"
+#include "platform/paths.h"
+#include "platform/profiles.h"
 
 #include <shlobj.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 
 namespace {
 
-constexpr char PROFILE_LIST_NT[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-constexpr char PROFILE_LIST_9X[] = "Software\\Microsoft\\Windows\\CurrentVersion\\ProfileList";
 constexpr char QUICK_LAUNCH[] = "\\Microsoft\\Internet Explorer\\Quick Launch";
 constexpr char TASKBAR_PINS[] = "\\User Pinned\\TaskBar";
 constexpr char START_PINS[] = "\\User Pinned\\StartMenu";
 constexpr char ROAMING[] = "AppData\\Roaming";
 constexpr char COMMON_START_MENU[] = "\\Microsoft\\Windows\\Start Menu";
-constexpr DWORD KEY_NAME_CAPACITY = 256;
 
 // The names Windows gives its own start-menu folders on the disk (translated
 // only for display since Vista); the shell adds the current translations.
@@ -122,7 +120,7 @@ bool LinkBelow(const char* profile, const char* relative) {
 // are checked by the caller.
 void AddPlace(const char* path, ShortcutPlaceKind kind, bool linkAllowed) {
     ShortcutPlace place;
-    if (!PathFullLong(path, place.path)) return; // not there, nothing to walk
+    if (!PathFullLong(path, place.path, true)) return; // not there, nothing to walk
     const DWORD attributes = GetFileAttributesA(place.path);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return;
     if (!linkAllowed && IsLink(attributes)) return;
@@ -206,77 +204,18 @@ void AddProfile(const char* profile) {
     }
 }
 
-// A path value of the profile list, its variables expanded.
-bool ReadPath(HKEY key, const char* name, char* path) {
-    char value[MAX_PATH];
-    DWORD type = 0;
-    DWORD size = sizeof value - 1;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-        return false;
-    value[size] = '\0';
-    if (type == REG_SZ) return value[0] != '\0' && TextCopy(path, MAX_PATH, value);
-    const DWORD length = ExpandEnvironmentStringsA(value, path, MAX_PATH);
-    return length != 0 && length <= MAX_PATH && path[0] != '\0';
-}
-
-// The list of a 32-bit program on 64-bit Windows is read from the system's
-// own view; older systems refuse that flag and have only one view.
-bool OpenProfileList(HKEY* key) {
-    const char* name = (GetVersion() & 0x80000000u) == 0 ? PROFILE_LIST_NT : PROFILE_LIST_9X;
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, name, 0, KEY_READ | KEY_WOW64_64KEY, key) == ERROR_SUCCESS ||
-           RegOpenKeyExA(HKEY_LOCAL_MACHINE, name, 0, KEY_READ, key) == ERROR_SUCCESS;
-}
-
 // Each profile's folder, the profiles shared by all users and the default
 // profile (new users' copies), and the common start menu under ProgramData.
 void AddRegisteredProfiles() {
-    HKEY profiles;
-    if (!OpenProfileList(&profiles)) return;
-    char name[KEY_NAME_CAPACITY];
-    char path[MAX_PATH];
-    for (DWORD index = 0;; ++index) {
-        DWORD nameLength = KEY_NAME_CAPACITY;
-        const LONG listed =
-            RegEnumKeyExA(profiles, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
-        if (listed == ERROR_NO_MORE_ITEMS) break;
-        HKEY profile;
-        if (listed != ERROR_SUCCESS || RegOpenKeyExA(profiles, name, 0, KEY_READ, &profile) != ERROR_SUCCESS)
-            continue;
-        if (ReadPath(profile, "ProfileImagePath", path)) AddProfile(path);
-        RegCloseKey(profile);
-    }
-    for (const char* shared : {"Public", "Default"})
-        if (ReadPath(profiles, shared, path)) AddProfile(path);
+    if (!ProfilesVisit([](const char* profile, void*) { AddProfile(profile); }, nullptr))
+        list.complete = false;
     char folder[MAX_PATH];
-    if (ReadPath(profiles, "ProfilesDirectory", folder)) {
-        // Before Vista these two are names inside the profiles' folder.
-        for (const char* shared : {"AllUsersProfile", "DefaultUserProfile"}) {
-            char relative[MAX_PATH];
-            if (ReadPath(profiles, shared, relative) && Join(path, folder, "\\", relative)) AddProfile(path);
-        }
-    }
-    if (ReadPath(profiles, "ProgramData", folder) && Join(path, folder, "", COMMON_START_MENU))
+    char path[MAX_PATH];
+    if (ProfileListReadPath("ProgramData", folder) && Join(path, folder, "", COMMON_START_MENU))
         AddPlace(path, PLACE_START_MENU, false);
-    RegCloseKey(profiles);
 }
 
 } // namespace
-
-bool PathFullLong(const char* path, char* full) {
-    typedef DWORD(WINAPI * LongPathFunction)(LPCSTR, LPSTR, DWORD);
-    char expanded[MAX_PATH];
-    char* filePart = nullptr;
-    DWORD length = GetFullPathNameA(path, MAX_PATH, expanded, &filePart);
-    if (length == 0 || length >= MAX_PATH) return false;
-    // Windows 95 and NT 4 have no long-name call; the shell gives them long names anyway.
-    static const LongPathFunction longPath = reinterpret_cast<LongPathFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetLongPathNameA")));
-    if (longPath == nullptr)
-        return GetFileAttributesA(expanded) != INVALID_FILE_ATTRIBUTES && TextCopy(full, MAX_PATH, expanded);
-    length = longPath(expanded, full, MAX_PATH);
-    return length != 0 && length < MAX_PATH;
-}
 
 bool ShortcutPlacesCollect(const char* desktopName, const char* startMenuName) {
     ShortcutPlacesRelease();

@@ -36,6 +36,3 @@ void ShortcutPlacesRelease();
 // Programs, Startup, Administrative Tools and the other folders that Windows
 // itself keeps in a start menu: never removed, even when emptied.
 bool ShortcutFolderIsWindows(const char* name);
-// The full long form of an existing path into a 260-byte buffer; false
-// when it does not exist or does not fit.
-bool PathFullLong(const char* path, char* full);

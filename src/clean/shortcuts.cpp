@@ -5,6 +5,8 @@
 #include "clean/shell_items.h"
 #include "clean/shell_notify.h"
 #include "clean/shortcut_places.h"
+#include "platform/paths.h"
+#include "platform/windows_version.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -219,14 +221,15 @@ void WalkPlace(const ShortcutPlace& place) {
 // the places add those of Vista and later and profiles stored elsewhere.
 // Each folder is walked once: the profile walk passes over the places.
 int ShortcutsRemove(const char* installFolder) {
-    const bool nt = (GetVersion() & 0x80000000u) == 0;
+    const bool nt = !PlatformIsWindows9x();
     walk.installFolder = installFolder != nullptr && installFolder[0] != '\0' ? installFolder : nullptr;
     walk.failed = 0;
     char root[ROOT_CAPACITY];
     FindProfilesRoot(nt, root);
     if (!ShortcutPlacesCollect(walk.desktopName, walk.startMenuName)) walk.failed = 1;
     char full[MAX_PATH];
-    if (PathFullLong(root, full) && FolderExists(full) && !ShortcutPathIsPlace(full)) WalkProfiles(full, nt);
+    if (PathFullLong(root, full, true) && FolderExists(full) && !ShortcutPathIsPlace(full))
+        WalkProfiles(full, nt);
     for (int i = 0; i < ShortcutPlaceCount(); ++i)
         WalkPlace(ShortcutPlaceAt(i));
     ShortcutPlacesRelease();

@@ -1,5 +1,7 @@
 #include "driver/delete_command.h"
 
+#include "driver/relaunch_argument.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -8,16 +10,6 @@ const char* const DELETE_FOLDER_VARIABLE = "uninstKIVO_folder";
 
 static const char PRIVATE_FOLDER_PREFIX[] = "uninstKIVO-";
 static const size_t PRIVATE_FOLDER_PREFIX_LENGTH = sizeof PRIVATE_FOLDER_PREFIX - 1;
-
-// snprintf reports the length it wanted; a text that did not fit is refused
-// and the buffer left empty, so a cut name can never be used.
-static int FormatResult(char* out, int capacity, int wanted) {
-    if (wanted < 0 || wanted >= capacity) {
-        if (capacity > 0) out[0] = '\0';
-        return -1;
-    }
-    return 0;
-}
 
 static bool IsHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
@@ -59,39 +51,50 @@ bool InterpreterCanRetry(const char* interpreter) {
 // and the interpreter may well start before that. cmd.exe can wait by itself:
 // each attempt deletes the file (read-only or not) if it is still there and,
 // if it is still there afterwards, waits about a second with ping. The loop is
-// bounded; once the file is gone the remaining rounds do nothing, and the
-// emptied folder goes after the loop.
+// bounded; once the file is gone the remaining rounds do nothing.
+//
+// With its private folder, each round also tries to remove the folder and
+// waits while the folder is there: a first stage that waited for the copy
+// keeps its own file in the same folder and hands it to an interpreter of its
+// own, so whichever of the two comes last removes the folder. Errors of
+// these attempts go to nul.
 //
 // The paths come from the interpreter's environment, expanded once: typed
 // into the command, a "%", "^", "&" or ")" of the TEMP folder's path would be
 // read as part of the command. /d keeps AutoRun commands of the registry
 // away, /v:off a "!" of the path. Wine's cmd.exe does not accept a
-// parenthesised block right after "if", hence the block holds both tests.
+// parenthesised block right after "if", and everything behind an "if" on its
+// line belongs to it, hence the tests come last in each round.
 // Interpreters without loops (command.com) get the single attempt.
 int DeleteCommandFormat(char* out, int capacity, const char* interpreter, const char* pingProgram,
                         const char* copyPath, bool removeFolder) {
     if (out == nullptr || capacity <= 0) return -1;
-    int wanted;
-    if (InterpreterCanRetry(interpreter)) {
-        char removal[64] = "";
-        if (removeFolder) std::snprintf(removal, sizeof removal, " & rd \"%%%s%%\"", DELETE_FOLDER_VARIABLE);
-        wanted = std::snprintf(out, capacity,
-                               "\"%s\" /d /v:off /c (for %%f in (\"%%%s%%\") do for /l %%i in (1,1,%d) do "
-                               "(if exist %%f del /f %%f & if exist %%f \"%s\" -n 2 127.0.0.1 >nul))%s",
-                               interpreter, DELETE_COPY_VARIABLE, DELETE_ATTEMPTS, pingProgram, removal);
+    bool written;
+    if (!InterpreterCanRetry(interpreter)) {
+        written = TextFormat(out, capacity, "%s /c del \"%s\"", interpreter, copyPath);
+    } else if (removeFolder) {
+        written = TextFormat(out, capacity,
+                             "\"%s\" /d /v:off /c for %%f in (\"%%%s%%\") do for /l %%i in (1,1,%d) do "
+                             "(del /f %%f 2>nul & rd \"%%%s%%\" 2>nul & if exist \"%%%s%%\" \"%s\" -n 2 "
+                             "127.0.0.1 >nul)",
+                             interpreter, DELETE_COPY_VARIABLE, DELETE_ATTEMPTS, DELETE_FOLDER_VARIABLE,
+                             DELETE_FOLDER_VARIABLE, pingProgram);
     } else {
-        wanted = std::snprintf(out, capacity, "%s /c del \"%s\"", interpreter, copyPath);
+        written = TextFormat(out, capacity,
+                             "\"%s\" /d /v:off /c for %%f in (\"%%%s%%\") do for /l %%i in (1,1,%d) do "
+                             "(if exist %%f del /f %%f & if exist %%f \"%s\" -n 2 127.0.0.1 >nul)",
+                             interpreter, DELETE_COPY_VARIABLE, DELETE_ATTEMPTS, pingProgram);
     }
-    return FormatResult(out, capacity, wanted);
+    return written ? 0 : -1;
 }
 
 int DeleteEnvironmentFormat(char* out, int capacity, const char* windowsFolder, const char* copyPath,
                             const char* copyFolder) {
     if (out == nullptr || capacity <= 0) return -1;
     // The names in order, as Windows keeps an environment block sorted.
-    const int wanted =
-        std::snprintf(out, capacity, "SystemRoot=%s%c%s=%s%c%s=%s%c", windowsFolder, '\0',
-                      DELETE_COPY_VARIABLE, copyPath, '\0', DELETE_FOLDER_VARIABLE, copyFolder, '\0');
-    // The block ends with a second zero, which snprintf adds behind the text.
-    return FormatResult(out, capacity, wanted);
+    const bool written =
+        TextFormat(out, capacity, "SystemRoot=%s%c%s=%s%c%s=%s%c", windowsFolder, '\0', DELETE_COPY_VARIABLE,
+                   copyPath, '\0', DELETE_FOLDER_VARIABLE, copyFolder, '\0');
+    // The block ends with a second zero, which the formatting adds behind the text.
+    return written ? 0 : -1;
 }

@@ -25,8 +25,9 @@ extern const char* const DELETE_FOLDER_VARIABLE; // its folder's path
 bool InterpreterCanRetry(const char* interpreter);
 // The interpreter's command line; 0 written, -1 refused (out empty). For
 // cmd.exe: the retrying command, without AutoRun commands or delayed
-// expansion, waiting with pingProgram, and with removeFolder removing the
-// copy's folder afterwards; it reads both paths from its environment. Other
+// expansion, waiting with pingProgram, and with removeFolder also removing
+// the copy's folder, retried until it is gone (another interpreter may still
+// be emptying it); it reads both paths from its environment. Other
 // interpreters (command.com) get the single deletion of copyPath.
 int DeleteCommandFormat(char* out, int capacity, const char* interpreter, const char* pingProgram,
                         const char* copyPath, bool removeFolder);

@@ -2,23 +2,22 @@
 
 #include "driver/driver_state.h"
 #include "driver/relaunch_argument.h"
-#include "platform/registry.h"
+#include "platform/paths.h"
+#include "platform/profiles.h"
 
 #include <windows.h>
 
 #include <objbase.h>
 #include <shlobj.h>
 
-#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 
 namespace {
 
 // Known-folder look-ups return folders that do not exist (yet) as well.
 constexpr DWORD KNOWN_FOLDER_DONT_VERIFY = 0x4000;
-
-const char* const profileListKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
 // The shell's folders of the current user and of all users, by their old numbers.
 const int shellFolders[] = {
@@ -105,23 +104,14 @@ const char* const folderVariables[] = {"ProgramFiles",
                                        "TEMP",
                                        "TMP"};
 
-// The profile list's own values; each profile's folder comes from its subkey.
-const char* const profileListValues[] = {"ProfilesDirectory", "Default", "Public", "ProgramData"};
-
 constexpr size_t USER_FOLDER_COUNT = std::size(shellFolders) + std::size(knownFolders);
 
 // path made full and, where it exists, long, without a trailing "\" (a
-// root keeps its own); false when it cannot be made or does not fit.
+// root keeps its own), so that the folders compare by their text; false
+// when it cannot be made or does not fit.
 bool Normalise(const char* path, char* out, bool mustExist) {
-    char full[PATH_CAPACITY];
-    char* name = nullptr;
-    DWORD length = GetFullPathNameA(path, sizeof full, full, &name);
-    if (length == 0 || length >= sizeof full) return false;
-    length = GetLongPathNameA(full, out, PATH_CAPACITY);
-    if (length == 0 || length >= static_cast<DWORD>(PATH_CAPACITY)) {
-        if (mustExist) return false;
-        std::memcpy(out, full, std::strlen(full) + 1);
-    }
+    static_assert(PATH_CAPACITY == MAX_PATH, "full long paths have MAX_PATH bytes");
+    if (!PathFullLong(path, out, mustExist)) return false;
     size_t used = std::strlen(out);
     while (used > 3 && out[used - 1] == '\\')
         out[--used] = '\0';
@@ -208,18 +198,6 @@ void CompareShellFolders(Examination& examination) {
     }
 }
 
-// A text value of the profile list, its environment references expanded.
-bool ReadProfileValue(const char* key, const char* name, char* out) {
-    void* data = nullptr;
-    DWORD size = 0;
-    const int type = RegistryReadValue(HKEY_LOCAL_MACHINE, key, name, &data, &size);
-    DWORD length = 0;
-    if ((type == REG_SZ || type == REG_EXPAND_SZ) && data != nullptr)
-        length = ExpandEnvironmentStringsA(static_cast<const char*>(data), out, PATH_CAPACITY);
-    std::free(data);
-    return length > 0 && length <= static_cast<DWORD>(PATH_CAPACITY);
-}
-
 // A profile of the machine, and in it every folder the current user has in
 // their own profile.
 void CompareProfile(Examination& examination, const char* profile) {
@@ -231,24 +209,17 @@ void CompareProfile(Examination& examination, const char* profile) {
     }
 }
 
+// The folders that hold the profiles and the data of all users, and every
+// profile the registry lists (the shared ones among them).
 void CompareProfiles(Examination& examination) {
-    char value[PATH_CAPACITY];
-    for (const char* name : profileListValues) {
-        if (ReadProfileValue(profileListKey, name, value)) Compare(examination, value, false);
+    char value[MAX_PATH];
+    for (const char* name : {"ProfilesDirectory", "ProgramData"}) {
+        if (ProfileListReadPath(name, value)) Compare(examination, value, false);
     }
-    HKEY list;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, profileListKey, 0, KEY_READ, &list) != ERROR_SUCCESS) return;
-    char name[PATH_CAPACITY];
-    DWORD nameLength = sizeof name;
-    for (DWORD index = 0;
-         RegEnumKeyExA(list, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-         ++index, nameLength = sizeof name) {
-        char key[2 * PATH_CAPACITY];
-        if (TextFormat(key, sizeof key, "%s\\%s", profileListKey, name) &&
-            ReadProfileValue(key, "ProfileImagePath", value))
-            CompareProfile(examination, value);
-    }
-    RegCloseKey(list);
+    const auto compare = [](const char* profile, void* context) {
+        CompareProfile(*static_cast<Examination*>(context), profile);
+    };
+    ProfilesVisit(compare, &examination);
 }
 
 void CompareSystemFolders(Examination& examination) {

@@ -1,5 +1,7 @@
 #include "driver/run_log.h"
 
+#include "platform/windows_version.h"
+
 #include <windows.h>
 
 #include <cstdarg>
@@ -46,7 +48,7 @@ int RunLogOpen(const char* fullPath, bool create, const char* stage) {
     // to, so that the checks below see the link and nothing was written
     // through it; OPEN_ALWAYS changes nothing in an existing file. Windows 9x
     // has no links and does not know the flag.
-    bool windows9x = (GetVersion() & 0x80000000u) != 0;
+    const bool windows9x = PlatformIsWindows9x();
     HANDLE file =
         CreateFileA(fullPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     create ? OPEN_ALWAYS : OPEN_EXISTING,

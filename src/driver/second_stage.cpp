@@ -12,6 +12,7 @@
 #include "driver/stages.h"
 #include "driver/unattended.h"
 #include "platform/restart.h"
+#include "platform/windows_version.h"
 
 #include <objbase.h>
 #include <windows.h>
@@ -43,7 +44,7 @@ void AnnounceEnvironmentChange() {
 }
 
 int IsWindowsNT() {
-    return (GetVersion() & 0x80000000u) == 0 ? -1 : 0;
+    return PlatformIsWindows9x() ? 0 : -1;
 }
 
 // Full access to HKLM\SYSTEM is what only an administrator has; the key

@@ -16,10 +16,9 @@ bool restartStarted = false;
 namespace {
 
 // The first stage's own file while it waits in the copy's private folder,
-// where it came from, and the copy it waits for.
+// and where it came from.
 char ownFileAside[PATH_CAPACITY];
 char ownFileHome[PATH_CAPACITY];
-char awaitedCopy[PATH_CAPACITY];
 
 // A running program's file cannot be deleted but can be renamed on its
 // volume. Only the file directly in the installation folder moves: that is
@@ -43,13 +42,9 @@ void MoveOwnFileAside(const char* ownPath, const char* privateFolder) {
     RunLogWrite("this program's file moved to %s while it waits", ownFileAside);
 }
 
-// The copy's interpreter removes the private folder once the copy is gone,
-// unless this file is still in it; so this one waits (bounded) for the copy
-// to go, and its own interpreter then takes the file and the folder.
+// The file and the private folder go to an interpreter of their own; the
+// copy's interpreter and this one each remove the folder once it is empty.
 bool HandOwnFileOver() {
-    for (int waited = 0; waited < 40000 && GetFileAttributesA(awaitedCopy) != INVALID_FILE_ATTRIBUTES;
-         waited += 200)
-        Sleep(200);
     char folder[PATH_CAPACITY];
     const char* name = std::strrchr(ownFileAside, '\\');
     return name != nullptr &&
@@ -140,7 +135,7 @@ void UnattendedLeaveFolder(const char* ownPath, const char* tempFolder, const ch
     if (!unattendedRun) return;
     char folder[PATH_CAPACITY];
     const char* name = std::strrchr(copyPath, '\\');
-    if (name == nullptr || !TextFormat(awaitedCopy, sizeof awaitedCopy, "%s", copyPath) ||
+    if (name == nullptr ||
         !TextFormat(folder, sizeof folder, "%.*s", static_cast<int>(name - copyPath), copyPath))
         return;
     SetCurrentDirectoryA(tempFolder);

@@ -1,12 +1,10 @@
 #include "platform/restart.h"
 
-// Windows 9x has no privileges: GetVersion's top bit tells it apart.
-static bool IsWindows9x() {
-    return (GetVersion() & 0x80000000u) != 0;
-}
+#include "platform/windows_version.h"
 
+// Windows 9x has no privileges.
 int SetProcessPrivilege(const char* name, bool enable) {
-    if (IsWindows9x()) return -1;
+    if (PlatformIsWindows9x()) return -1;
     HANDLE token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return 0;
     TOKEN_PRIVILEGES wanted;

@@ -1,15 +1,13 @@
 #include "platform/wide_files.h"
 
+#include "platform/windows_version.h"
+
 #include <winternl.h>
 
 #include <cstring>
 #include <cwchar>
 
 namespace {
-
-bool Windows9x() {
-    return (GetVersion() & 0x80000000u) != 0;
-}
 
 // A wide path in the ANSI code page, for Windows 9x. A name that has no
 // spelling there cannot be on a disk that system wrote.
@@ -55,9 +53,9 @@ bool WideFileFactsOf(HANDLE file, WideFileFacts* facts) {
     // manager); the two queries below are answered from the file alone.
     // Windows 9x has only the former.
     static const QueryInformationFileFunction query =
-        Windows9x() ? nullptr
-                    : reinterpret_cast<QueryInformationFileFunction>(reinterpret_cast<void (*)()>(
-                          GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
+        PlatformIsWindows9x() ? nullptr
+                              : reinterpret_cast<QueryInformationFileFunction>(reinterpret_cast<void (*)()>(
+                                    GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
     if (query == nullptr) {
         BY_HANDLE_FILE_INFORMATION information;
         if (!GetFileInformationByHandle(file, &information)) return false;
@@ -87,7 +85,8 @@ bool WideFromAnsi(const char* text, wchar_t* out, size_t capacity) {
 bool WideLongPath(const wchar_t* path, wchar_t* out, size_t capacity) {
     if (path == nullptr || *path == L'\0' || capacity < 9) return false;
     const size_t length = wcslen(path);
-    if (Windows9x() || std::wcsncmp(path, L"\\\\?\\", 4) == 0 || std::wcsncmp(path, L"\\\\.\\", 4) == 0) {
+    if (PlatformIsWindows9x() || std::wcsncmp(path, L"\\\\?\\", 4) == 0 ||
+        std::wcsncmp(path, L"\\\\.\\", 4) == 0) {
         if (length >= capacity) return false;
         std::memcpy(out, path, (length + 1) * sizeof(wchar_t));
         return true;
@@ -107,7 +106,8 @@ bool WideLongPath(const wchar_t* path, wchar_t* out, size_t capacity) {
 
 HANDLE WideOpenFile(const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
                     DWORD disposition, DWORD flags) {
-    if (!Windows9x()) return CreateFileW(path, access, share, security, disposition, flags, nullptr);
+    if (!PlatformIsWindows9x())
+        return CreateFileW(path, access, share, security, disposition, flags, nullptr);
     char ansi[MAX_PATH];
     if (!AnsiPath(path, ansi, sizeof ansi)) return INVALID_HANDLE_VALUE;
     return CreateFileA(ansi, access, share, security, disposition, flags & ~FILE_FLAG_OPEN_REPARSE_POINT,
@@ -115,7 +115,7 @@ HANDLE WideOpenFile(const wchar_t* path, DWORD access, DWORD share, SECURITY_ATT
 }
 
 HANDLE WideFindFirst(const wchar_t* pattern, WIN32_FIND_DATAW* found) {
-    if (!Windows9x()) return FindFirstFileW(pattern, found);
+    if (!PlatformIsWindows9x()) return FindFirstFileW(pattern, found);
     char ansi[MAX_PATH];
     if (!AnsiPath(pattern, ansi, sizeof ansi)) return INVALID_HANDLE_VALUE;
     WIN32_FIND_DATAA item;
@@ -125,7 +125,7 @@ HANDLE WideFindFirst(const wchar_t* pattern, WIN32_FIND_DATAW* found) {
 }
 
 BOOL WideFindNext(HANDLE search, WIN32_FIND_DATAW* found) {
-    if (!Windows9x()) return FindNextFileW(search, found);
+    if (!PlatformIsWindows9x()) return FindNextFileW(search, found);
     WIN32_FIND_DATAA item;
     if (!FindNextFileA(search, &item)) return FALSE;
     WideFound(item, found);
@@ -133,19 +133,19 @@ BOOL WideFindNext(HANDLE search, WIN32_FIND_DATAW* found) {
 }
 
 BOOL WideDeleteFile(const wchar_t* path) {
-    if (!Windows9x()) return DeleteFileW(path);
+    if (!PlatformIsWindows9x()) return DeleteFileW(path);
     char ansi[MAX_PATH];
     return AnsiPath(path, ansi, sizeof ansi) && DeleteFileA(ansi);
 }
 
 BOOL WideRemoveFolder(const wchar_t* path) {
-    if (!Windows9x()) return RemoveDirectoryW(path);
+    if (!PlatformIsWindows9x()) return RemoveDirectoryW(path);
     char ansi[MAX_PATH];
     return AnsiPath(path, ansi, sizeof ansi) && RemoveDirectoryA(ansi);
 }
 
 DWORD WideAttributes(const wchar_t* path) {
-    if (!Windows9x()) return GetFileAttributesW(path);
+    if (!PlatformIsWindows9x()) return GetFileAttributesW(path);
     char ansi[MAX_PATH];
     return AnsiPath(path, ansi, sizeof ansi) ? GetFileAttributesA(ansi) : INVALID_FILE_ATTRIBUTES;
 }

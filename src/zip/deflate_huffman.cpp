@@ -343,11 +343,14 @@ static inline void FlushWord(uint64_t& bits, uint32_t& count, uint8_t* out, uint
 // Sends the tally with the given trees, then the end-of-block code. The bit
 // buffer lives in locals here: this is the only hot loop of the output side.
 static void SendTally(DeflateState* s, const DeflateNode* litTree, const DeflateNode* distTree) {
+    // Each round writes at most 8 bytes and starts at or below the limit; the
+    // block header's bits may have left the buffer fuller than that.
+    const uint32_t limit = s->outSize - 8;
+    if (s->outPos > limit) DeflateWriteOut(s);
     uint64_t bits = s->bitBuffer;
     uint32_t count = s->bitCount;
     uint8_t* const out = s->outBuffer;
     uint32_t pos = s->outPos;
-    const uint32_t limit = s->outSize - 8;
     uint32_t match = 0;
     uint32_t flags = 0;
     const uint32_t entries = s->tallyCount;

@@ -12,6 +12,7 @@
 
 namespace {
 
+const char* const profileListKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 const char* const otherProfileKey =
     "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-0-0-0-1001";
 
@@ -35,12 +36,21 @@ class InstallFolderSafety : public ::testing::Test {
         // Another user's profile, only known from the profile list.
         ASSERT_TRUE(bench::RegSetString(HKEY_LOCAL_MACHINE, otherProfileKey, "ProfileImagePath",
                                         "%SystemDrive%\\Profiles\\bob", REG_EXPAND_SZ));
+        // The profile shared by all users in the layout before Vista: a name
+        // inside the profiles' folder.
+        ASSERT_TRUE(bench::RegSetString(HKEY_LOCAL_MACHINE, profileListKey, "AllUsersProfile", "All Users"));
         for (const char* folder :
              {"C:\\Apps\\KIVO\\DOC", "C:\\Profiles\\bob\\Documents", "C:\\Profiles\\bob\\KIVO"})
             ASSERT_TRUE(bench::MakeFolders(folder));
     }
     void TearDown() override {
         bench::RegDeleteTree(HKEY_LOCAL_MACHINE, otherProfileKey);
+        HKEY list;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, profileListKey, 0, KEY_SET_VALUE, &list) == ERROR_SUCCESS) {
+            RegDeleteValueA(list, "AllUsersProfile");
+            RegCloseKey(list);
+        }
+        bench::RemoveTree("C:\\users\\All Users");
         bench::RemoveTree("C:\\Apps");
         bench::RemoveTree("C:\\Profiles");
     }
@@ -63,6 +73,11 @@ TEST_F(InstallFolderSafety, FoldersOfWindowsAndOfItsUsersAreReserved) {
           std::string("C:\\Links\\Moved")}) {
         bench::MakeFolders(folder);
         EXPECT_EQ(Check(folder), FOLDER_RESERVED) << folder;
+    }
+    // The shared profile, and the same folder in it as the user's own Documents.
+    for (const char* shared : {"C:\\users\\All Users", "C:\\users\\All Users\\Documents"}) {
+        bench::MakeFolders(shared);
+        EXPECT_EQ(Check(shared), FOLDER_RESERVED) << shared;
     }
     const std::string downloads = profile + "\\Downloads"; // a known folder without an old number
     ASSERT_TRUE(bench::IsFolder(downloads));

@@ -82,9 +82,9 @@ TEST(DeleteCommand, CmdRetriesAndReadsThePathsFromItsEnvironment) {
                                   "C:\\windows\\system32\\PING.EXE", "C:\\T %x% & (y)\\u.exe", true),
               0);
     EXPECT_STREQ(line,
-                 "\"C:\\windows\\system32\\cmd.exe\" /d /v:off /c (for %f in (\"%uninstKIVO_copy%\") do "
-                 "for /l %i in (1,1,30) do (if exist %f del /f %f & if exist %f "
-                 "\"C:\\windows\\system32\\PING.EXE\" -n 2 127.0.0.1 >nul)) & rd \"%uninstKIVO_folder%\"");
+                 "\"C:\\windows\\system32\\cmd.exe\" /d /v:off /c for %f in (\"%uninstKIVO_copy%\") do "
+                 "for /l %i in (1,1,30) do (del /f %f 2>nul & rd \"%uninstKIVO_folder%\" 2>nul & if exist "
+                 "\"%uninstKIVO_folder%\" \"C:\\windows\\system32\\PING.EXE\" -n 2 127.0.0.1 >nul)");
     ASSERT_EQ(DeleteCommandFormat(line, sizeof line, "C:\\WINNT\\SYSTEM32\\CMD.EXE",
                                   "C:\\WINNT\\SYSTEM32\\PING.EXE", "C:\\run\\u.exe", false),
               0);

@@ -347,8 +347,9 @@ TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
             Sleep(250);
             waited += 250;
         }
-        EXPECT_EQ(e2e::PrivateCopyFolder(), "")
-            << "the copy, the first stage or their folder stayed in %TEMP%";
+        const std::string stayed = e2e::PrivateCopyFolder();
+        EXPECT_EQ(stayed, "") << "the copy, the first stage or their folder stayed in %TEMP%, holding:\n"
+                              << (stayed.empty() ? "" : Joined(bench::ListTree(stayed)));
         if (archives.size() != 1) continue;
 
         std::string code = std::to_string(run.second);

@@ -1,0 +1,26 @@
+#include "platform/paths.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+bool PathFullLong(const char* path, char* full, bool mustExist) {
+    char expanded[MAX_PATH];
+    char* filePart = nullptr;
+    const DWORD fullLength = GetFullPathNameA(path, MAX_PATH, expanded, &filePart);
+    if (fullLength == 0 || fullLength >= MAX_PATH) return false;
+    // Windows 95 and NT 4 have no long-name call, and a program that imported
+    // it would not start there; their shell gives long names anyway.
+    using LongPathFunction = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+    static const LongPathFunction longPath = reinterpret_cast<LongPathFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetLongPathNameA")));
+    if (longPath != nullptr) {
+        const DWORD length = longPath(expanded, full, MAX_PATH);
+        if (length != 0 && length < MAX_PATH) return true;
+        if (mustExist) return false;
+    } else if (mustExist && GetFileAttributesA(expanded) == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    std::memcpy(full, expanded, fullLength + 1);
+    return true;
+}

@@ -1,0 +1,10 @@
+// Paths made full and long, as Windows spells them on the disk: relative
+// parts, "." and "..", "/" and short (8.3) names resolved, so that two
+// spellings of one folder compare equal.
+#pragma once
+
+// The full path of path with long names into full (MAX_PATH bytes). A path
+// that does not exist, or whose long form does not fit, gives false when
+// mustExist, otherwise its full form as it is. False when the full form
+// does not fit. A trailing "\" stays.
+bool PathFullLong(const char* path, char* full, bool mustExist);
