@@ -1,6 +1,7 @@
 // Folder archiving: every file below a folder, depth-first, in the order in
 // which the file system lists them. The walk lists the whole tree first, so
-// that the archive knows how many bytes lie ahead, then adds the files. It
+// that the archive knows how many bytes lie ahead, then writes the files
+// (workers may already be compressing those listed so far meanwhile). It
 // works on wide names in the long path form, so that no name or depth the
 // file system allows stops it, and it never enters or archives a link.
 #include <windows.h>
@@ -52,6 +53,10 @@ struct FolderWalk {
     size_t depth;
     size_t levelCapacity;
     WIN32_FIND_DATAW item;
+    // While workers prepare the files already listed: the run, and the lock
+    // under which the listing's blocks are grown and read.
+    ZipParallelRun* run;
+    ZipLock* listLock;
 };
 
 bool IsSkippedFolder(const wchar_t* name) {
@@ -104,17 +109,28 @@ int EnterFolder(FolderWalk* walk, size_t pathLength) {
 int NoteFile(FolderWalk* walk, size_t pathLength, wchar_t mode) {
     const wchar_t* relative = walk->path + walk->rootLength + 1;
     const size_t length = pathLength - walk->rootLength - 1;
-    if (!GrowBlock(reinterpret_cast<void**>(&walk->files), &walk->filesCapacity,
-                   walk->filesLength + length + 2, sizeof(wchar_t)) ||
-        !GrowBlock(reinterpret_cast<void**>(&walk->listed), &walk->listedCapacity, walk->listedCount + 1,
-                   sizeof(ListedFile)))
-        return ZIP_ERR_NOMEM;
-    const uint64_t size = (uint64_t(walk->item.nFileSizeHigh) << 32) | walk->item.nFileSizeLow;
-    walk->listed[walk->listedCount++] = ListedFile{walk->filesLength, size};
-    walk->files[walk->filesLength] = mode;
-    std::memcpy(walk->files + walk->filesLength + 1, relative, (length + 1) * sizeof(wchar_t));
-    walk->filesLength += length + 2;
-    walk->bytes += size;
+    if (walk->listLock != nullptr) ZipLockTake(walk->listLock);
+    const bool room = GrowBlock(reinterpret_cast<void**>(&walk->files), &walk->filesCapacity,
+                                walk->filesLength + length + 2, sizeof(wchar_t)) &&
+                      GrowBlock(reinterpret_cast<void**>(&walk->listed), &walk->listedCapacity,
+                                walk->listedCount + 1, sizeof(ListedFile));
+    if (room) {
+        const uint64_t size = (uint64_t(walk->item.nFileSizeHigh) << 32) | walk->item.nFileSizeLow;
+        walk->listed[walk->listedCount++] = ListedFile{walk->filesLength, size};
+        walk->files[walk->filesLength] = mode;
+        std::memcpy(walk->files + walk->filesLength + 1, relative, (length + 1) * sizeof(wchar_t));
+        walk->filesLength += length + 2;
+        walk->bytes += size;
+    }
+    if (walk->listLock != nullptr) ZipLockLeave(walk->listLock);
+    if (!room) return ZIP_ERR_NOMEM;
+    // Short of memory for the run's own records, the writer adds every file
+    // itself once the listing is done.
+    if (walk->run != nullptr &&
+        (walk->listedCount > 0xFFFFFFFFu || !ZipParallelKnow(walk->run, uint32_t(walk->listedCount)))) {
+        ZipParallelEnd(walk->run, false);
+        walk->run = nullptr;
+    }
     return ZIP_OK;
 }
 
@@ -165,18 +181,22 @@ struct FileTexts {
     wchar_t* name;
 };
 
-// Archives listed file index into target under its name. A file gone since
-// the listing holds nothing to lose, and one that has become a link since
-// then is passed by like any link.
-int AddFile(const FolderWalk& walk, size_t index, FileTexts texts, ZipArchive* target) {
+// Puts listed file index's path below the folder into path, after the
+// folder's own part; its open mode, or 0 when the path would not fit.
+wchar_t PlaceListed(const FolderWalk& walk, size_t index, wchar_t* path) {
     const wchar_t* listed = walk.files + walk.listed[index].at;
-    const wchar_t* relative = listed + 1;
-    const size_t length = std::wcslen(relative);
-    if (walk.rootLength + 1 + length >= WIDE_PATH_CAPACITY) return ZIP_ERR_TOOBIG;
-    texts.path[walk.rootLength] = L'\\';
-    std::memcpy(texts.path + walk.rootLength + 1, relative, (length + 1) * sizeof(wchar_t));
-    const DWORD flags =
-        FILE_FLAG_SEQUENTIAL_SCAN | (listed[0] == OPEN_PLAIN ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    const size_t length = std::wcslen(listed + 1);
+    if (walk.rootLength + 1 + length >= WIDE_PATH_CAPACITY) return 0;
+    path[walk.rootLength] = L'\\';
+    std::memcpy(path + walk.rootLength + 1, listed + 1, (length + 1) * sizeof(wchar_t));
+    return listed[0];
+}
+
+// Archives the file whose path PlaceListed put into texts.path into target
+// under its name. A file gone since the listing holds nothing to lose, and
+// one that has become a link since then is passed by like any link.
+int AddPlacedFile(const FolderWalk& walk, wchar_t mode, FileTexts texts, ZipArchive* target) {
+    const DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN | (mode == OPEN_PLAIN ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     HANDLE file = WideOpenFile(texts.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD cause = GetLastError();
@@ -184,16 +204,24 @@ int AddFile(const FolderWalk& walk, size_t index, FileTexts texts, ZipArchive* t
     }
     WideFileFacts opened;
     int result = WideFileFactsOf(file, &opened) ? ZIP_OK : ZIP_ERR_OPEN;
-    if (result == ZIP_OK && listed[0] == OPEN_PLAIN && (opened.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (result == ZIP_OK && mode == OPEN_PLAIN && (opened.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         CloseHandle(file);
         return ZIP_OK;
     }
     if (result == ZIP_OK) {
-        std::memcpy(texts.name + walk.prefixLength, relative, (length + 1) * sizeof(wchar_t));
+        const wchar_t* relative = texts.path + walk.rootLength + 1;
+        std::memcpy(texts.name + walk.prefixLength, relative, (std::wcslen(relative) + 1) * sizeof(wchar_t));
         result = ZipAddEntryW(target, texts.name, file, 0, ZIP_KIND_HANDLE);
     }
     CloseHandle(file);
     return result;
+}
+
+// Archives listed file index in its turn, on the walk's own texts.
+int AddFile(FolderWalk* walk, size_t index) {
+    const wchar_t mode = PlaceListed(*walk, index, walk->path);
+    if (mode == 0) return ZIP_ERR_TOOBIG;
+    return AddPlacedFile(*walk, mode, FileTexts{walk->path, walk->name}, walk->archive);
 }
 
 //--- the files added in parallel
@@ -222,17 +250,24 @@ struct FolderWorker {
 struct ParallelFolder {
     FolderWalk* walk;
     FolderWorker* workers;
-    ZipPrepared** prepared; // per listed file, from its preparation until its turn
-    uint64_t told;          // what the workers had read when the archive last heard of it
+    uint32_t workerCount;
+    uint64_t told; // what the workers had read when the archive last heard of it
 };
+
+// Three bytes of UTF-8 at most per unit of the name.
+uint64_t CostOf(const FolderWalk& walk, size_t index) {
+    const uint64_t size = walk.listed[index].size;
+    const wchar_t* relative = walk.files + walk.listed[index].at + 1;
+    const uint64_t cost = size + size / 64 + 3 * (walk.prefixLength + std::wcslen(relative)) + ENTRY_SLACK;
+    return cost <= ENTRY_LIMIT ? cost : ZIP_IN_TURN;
+}
 
 uint64_t EntryCost(void* context, uint32_t index) {
     const FolderWalk& walk = *static_cast<ParallelFolder*>(context)->walk;
-    const uint64_t size = walk.listed[index].size;
-    const wchar_t* relative = walk.files + walk.listed[index].at + 1;
-    // Three bytes of UTF-8 at most per unit of the name.
-    const uint64_t cost = size + size / 64 + 3 * (walk.prefixLength + std::wcslen(relative)) + ENTRY_SLACK;
-    return cost <= ENTRY_LIMIT ? cost : ZIP_IN_TURN;
+    ZipLockTake(walk.listLock);
+    const uint64_t cost = CostOf(walk, index);
+    ZipLockLeave(walk.listLock);
+    return cost;
 }
 
 // The scratch archive's reads reach the run as they happen.
@@ -242,32 +277,40 @@ void NoteScratchRead(void* context, uint64_t done, uint64_t) {
     worker.told = done;
 }
 
-uint64_t PrepareFile(void* context, ZipParallelRun* run, uint32_t index, uint32_t number) {
+// The listing may still grow: what the worker needs of it is copied under
+// its lock.
+uint64_t PrepareFile(void* context, ZipParallelRun* run, uint32_t index, uint32_t number, void** made) {
     ParallelFolder& folder = *static_cast<ParallelFolder*>(context);
+    const FolderWalk& walk = *folder.walk;
     FolderWorker& worker = folder.workers[number];
     worker.run = run;
+    ZipLockTake(walk.listLock);
+    const wchar_t mode = PlaceListed(walk, index, worker.texts.path);
+    const uint64_t cost = CostOf(walk, index);
+    ZipLockLeave(walk.listLock);
     // Short of memory here, the writer may still manage in the entry's turn.
-    ZipPrepared* prepared = static_cast<ZipPrepared*>(ZipAlloc(sizeof(ZipPrepared)));
+    ZipPrepared* prepared = mode != 0 ? static_cast<ZipPrepared*>(ZipAlloc(sizeof(ZipPrepared))) : nullptr;
     if (prepared == nullptr) return ZIP_IN_TURN;
-    const uint64_t cost = EntryCost(context, index);
     ZipScratchBegin(worker.scratch, static_cast<uint32_t>(cost - sizeof(ZipPrepared)));
-    const int result = AddFile(*folder.walk, index, worker.texts, worker.scratch);
+    const int result = AddPlacedFile(walk, mode, worker.texts, worker.scratch);
     if (!ZipScratchTake(worker.scratch, result, prepared)) {
         ZipFree(prepared);
         return ZIP_IN_TURN;
     }
-    folder.prepared[index] = prepared;
+    *made = prepared;
     return prepared->capacity + sizeof(ZipPrepared);
 }
 
-int WriteListedFile(void* context, uint32_t index, bool prepared) {
-    ParallelFolder& folder = *static_cast<ParallelFolder*>(context);
-    FolderWalk& walk = *folder.walk;
-    if (!prepared) return AddFile(walk, index, FileTexts{walk.path, walk.name}, walk.archive);
-    ZipPrepared* entry = folder.prepared[index];
-    folder.prepared[index] = nullptr;
-    const int result = ZipAppendPrepared(walk.archive, entry);
-    ZipFree(entry);
+void DropPrepared(void*, void* made) {
+    ZipPreparedFree(static_cast<ZipPrepared*>(made));
+    ZipFree(made);
+}
+
+int WriteListedFile(void* context, uint32_t index, void* made) {
+    FolderWalk* walk = static_cast<ParallelFolder*>(context)->walk;
+    if (made == nullptr) return AddFile(walk, index);
+    const int result = ZipAppendPrepared(walk->archive, static_cast<ZipPrepared*>(made));
+    ZipFree(made);
     return result;
 }
 
@@ -281,9 +324,9 @@ void TellProgress(void* context, uint64_t read) {
 }
 
 // Each worker's texts begin with the walk's folder path and name prefix.
-bool MakeWorkers(ParallelFolder* folder, uint32_t count) {
+bool MakeWorkers(ParallelFolder* folder) {
     const FolderWalk& walk = *folder->walk;
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < folder->workerCount; ++i) {
         FolderWorker& worker = folder->workers[i];
         worker.texts.path = static_cast<wchar_t*>(ZipAlloc(WIDE_PATH_CAPACITY * sizeof(wchar_t)));
         worker.texts.name = static_cast<wchar_t*>(ZipAlloc(2 * WIDE_PATH_CAPACITY * sizeof(wchar_t)));
@@ -297,49 +340,54 @@ bool MakeWorkers(ParallelFolder* folder, uint32_t count) {
     return true;
 }
 
-int AddFilesInParallel(FolderWalk* walk, uint32_t workers) {
-    ParallelFolder folder = {walk, nullptr, nullptr, 0};
-    const uint32_t count = static_cast<uint32_t>(walk->listedCount);
-    folder.workers = static_cast<FolderWorker*>(ZipAlloc(workers * uint32_t(sizeof(FolderWorker))));
-    folder.prepared = static_cast<ZipPrepared**>(uint64_t(count) * sizeof(ZipPrepared*) <= 0xFFFFFFF0u
-                                                     ? ZipAlloc(count * uint32_t(sizeof(ZipPrepared*)))
-                                                     : nullptr);
-    // Short of memory for the workers, the writer adds every file itself.
-    const bool ready =
-        folder.workers != nullptr && folder.prepared != nullptr && MakeWorkers(&folder, workers);
-    ZipParallelJobs jobs = {count, &folder, EntryCost, PrepareFile, WriteListedFile, TellProgress, 0};
-    // Half a percent of the listed bytes between reports of the progress.
-    jobs.progressStep = walk->bytes / 200;
-    const int result = ZipParallelWrite(jobs, ready ? workers : 0, BUDGET);
-    for (uint32_t i = 0; folder.prepared != nullptr && i < count; ++i)
-        if (folder.prepared[i] != nullptr) {
-            ZipPreparedFree(folder.prepared[i]);
-            ZipFree(folder.prepared[i]);
-        }
-    for (uint32_t i = 0; folder.workers != nullptr && i < workers; ++i) {
-        ZipScratchFree(folder.workers[i].scratch);
-        ZipFree(folder.workers[i].texts.path);
-        ZipFree(folder.workers[i].texts.name);
+void FreeWorkers(ParallelFolder* folder) {
+    for (uint32_t i = 0; folder->workers != nullptr && i < folder->workerCount; ++i) {
+        ZipScratchFree(folder->workers[i].scratch);
+        ZipFree(folder->workers[i].texts.path);
+        ZipFree(folder->workers[i].texts.name);
     }
-    ZipFree(folder.prepared);
-    ZipFree(folder.workers);
-    return result;
+    ZipFree(folder->workers);
 }
 
-// One worker, an archive whose sink cannot go back (its local headers are
-// written before their data), an enciphered or a closed one: each file in
-// its turn.
-int AddFiles(FolderWalk* walk) {
-    ZipArchive* archive = walk->archive;
+// How many workers prepare the files: none for an archive whose sink cannot
+// go back (its local headers are written before their data), an enciphered
+// or a closed one, or when one is asked for or the system has one processor.
+uint32_t WorkersFor(const ZipArchive* archive) {
     uint32_t workers = archive->workers != 0 ? archive->workers : ZipProcessorCount();
     if (workers > MOST_WORKERS) workers = MOST_WORKERS;
-    if (workers > 1 && walk->listedCount > 1 && walk->listedCount <= 0xFFFFFFFFu &&
-        (archive->stateFlags & (ZIP_SINK_SEEKABLE | ZIP_ENDED)) == ZIP_SINK_SEEKABLE &&
-        archive->password == nullptr)
-        return AddFilesInParallel(walk, workers);
-    int result = ZIP_OK;
-    for (size_t i = 0; result == ZIP_OK && i < walk->listedCount; ++i)
-        result = AddFile(*walk, i, FileTexts{walk->path, walk->name}, archive);
+    const bool seekable = (archive->stateFlags & (ZIP_SINK_SEEKABLE | ZIP_ENDED)) == ZIP_SINK_SEEKABLE;
+    return workers > 1 && seekable && archive->password == nullptr ? workers : 0;
+}
+
+// Lists the tree and adds its files. With workers, they start on the files
+// already listed while the listing goes on (it waits on the file system more
+// than it computes), and the files are written in their turn once it is
+// done; short of memory or threads for them, each file is added in its turn.
+int ListAndAddFiles(FolderWalk* walk) {
+    ParallelFolder folder = {walk, nullptr, WorkersFor(walk->archive), 0};
+    ZipParallelJobs jobs = {&folder, EntryCost, PrepareFile, WriteListedFile, DropPrepared, TellProgress, 0};
+    if (folder.workerCount > 1) {
+        folder.workers =
+            static_cast<FolderWorker*>(ZipAlloc(folder.workerCount * uint32_t(sizeof(FolderWorker))));
+        walk->listLock = ZipLockCreate();
+        if (folder.workers != nullptr && walk->listLock != nullptr && MakeWorkers(&folder))
+            walk->run = ZipParallelStart(&jobs, folder.workerCount, BUDGET);
+    }
+    int result = ListTree(walk);
+    if (result == ZIP_OK) walk->archive->progressTotal += walk->bytes;
+    // Half a percent of the listed bytes between reports of the progress.
+    jobs.progressStep = walk->bytes / 200;
+    if (walk->run != nullptr) {
+        const int written = ZipParallelEnd(walk->run, result == ZIP_OK);
+        walk->run = nullptr;
+        if (result == ZIP_OK) result = written;
+    } else {
+        for (size_t i = 0; result == ZIP_OK && i < walk->listedCount; ++i)
+            result = AddFile(walk, i);
+    }
+    FreeWorkers(&folder);
+    ZipLockFree(walk->listLock);
+    walk->listLock = nullptr;
     return result;
 }
 
@@ -370,12 +418,8 @@ int ArchiveTree(FolderWalk* walk, const char* folder, int prefixLength) {
         walk->rootLength = std::wcslen(walk->path);
         if (walk->rootLength > 0 && walk->path[walk->rootLength - 1] == L'\\')
             walk->path[--walk->rootLength] = 0;
-        result = ListTree(walk);
-    }
-    if (result == ZIP_OK) {
-        walk->archive->progressTotal += walk->bytes;
         walk->prefixLength = std::wcslen(walk->name);
-        result = AddFiles(walk);
+        result = ListAndAddFiles(walk);
     }
     ZipFree(text);
     ZipFree(wide);

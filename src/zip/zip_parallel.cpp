@@ -3,6 +3,8 @@
 #include "zip/zip_archive.h"
 #include "zip/zip_threads.h"
 
+#include <cstring>
+
 namespace {
 
 enum : uint8_t {
@@ -17,7 +19,14 @@ struct Worker {
     uint32_t number;
     ZipThread* thread;
     ZipEvent* wake;
-    bool waiting; // for room in the budget
+    bool waiting; // for room in the budget, or for an entry to be known
+};
+
+// What the schedule keeps of an entry from its taking to its writing.
+struct Job {
+    uint64_t held; // its reservation, then what its preparation holds
+    void* prepared;
+    uint8_t state;
 };
 
 } // namespace
@@ -31,12 +40,15 @@ struct ZipParallelRun {
     ZipLock* lock;
     ZipEvent* writerWake;
     //--- under the lock
-    uint8_t* states;
-    uint64_t* held;    // per entry taken and not written: its reservation, then what it holds
+    Job* entries;      // per known entry
+    uint32_t capacity; // of entries
+    uint32_t known;    // entries 0 to known - 1 are known
+    bool allKnown;
     uint32_t next;     // the first entry that nobody has taken
-    uint64_t reserved; // the sum of held
+    uint64_t reserved; // the sum of the entries' held
     uint64_t read;     // bytes that the preparations have read
     uint64_t told;     // what the writer last told of them
+    uint64_t progressStep;
     bool writerWaiting;
     bool stopping;
 };
@@ -47,10 +59,19 @@ void WakeWriter(ZipParallelRun* run) {
     if (run->writerWaiting) ZipEventSet(run->writerWake);
 }
 
-// After reservations went down: a worker waiting for room may now fit.
+// After reservations went down or entries became known: a waiting worker
+// may now go on.
 void WakeWaitingWorkers(ZipParallelRun* run) {
     for (uint32_t i = 0; i < run->workerCount; ++i)
         if (run->workers[i].waiting) ZipEventSet(run->workers[i].wake);
+}
+
+void Wait(ZipParallelRun* run, Worker& self) {
+    self.waiting = true;
+    ZipLockLeave(run->lock);
+    ZipEventWait(self.wake);
+    ZipLockTake(run->lock);
+    self.waiting = false;
 }
 
 // Takes the entries in order, one at a time. An entry that cannot fit into
@@ -63,34 +84,38 @@ void WorkerMain(void* argument) {
     ZipParallelRun* run = self.run;
     const ZipParallelJobs& jobs = *run->jobs;
     ZipLockTake(run->lock);
-    while (!run->stopping && run->next < jobs.count) {
+    while (!run->stopping) {
         const uint32_t index = run->next;
+        if (index == run->known) {
+            if (run->allKnown) break;
+            Wait(run, self);
+            continue;
+        }
         const uint64_t cost = jobs.cost(jobs.context, index);
         if (cost == ZIP_IN_TURN || cost > run->budget) {
-            run->states[index] = JOB_IN_TURN;
+            run->entries[index].state = JOB_IN_TURN;
             run->next += 1;
             WakeWriter(run);
             continue;
         }
         if (run->reserved + cost > run->budget) {
-            self.waiting = true;
-            ZipLockLeave(run->lock);
-            ZipEventWait(self.wake);
-            ZipLockTake(run->lock);
-            self.waiting = false;
+            Wait(run, self);
             continue;
         }
         run->reserved += cost;
-        run->held[index] = cost;
-        run->states[index] = JOB_WORKING;
+        run->entries[index].held = cost;
+        run->entries[index].state = JOB_WORKING;
         run->next += 1;
         ZipLockLeave(run->lock);
-        const uint64_t holds = jobs.prepare(jobs.context, run, index, self.number);
+        void* prepared = nullptr;
+        const uint64_t holds = jobs.prepare(jobs.context, run, index, self.number, &prepared);
         ZipLockTake(run->lock);
         const uint64_t kept = holds == ZIP_IN_TURN ? 0 : holds < cost ? holds : cost;
+        Job& job = run->entries[index];
         run->reserved -= cost - kept;
-        run->held[index] = kept;
-        run->states[index] = holds == ZIP_IN_TURN ? JOB_IN_TURN : JOB_READY;
+        job.held = kept;
+        job.prepared = holds == ZIP_IN_TURN ? nullptr : prepared;
+        job.state = holds == ZIP_IN_TURN ? JOB_IN_TURN : JOB_READY;
         WakeWriter(run);
         WakeWaitingWorkers(run);
     }
@@ -98,8 +123,8 @@ void WorkerMain(void* argument) {
 }
 
 // Waits until entry index is prepared or left to the writer, telling the
-// progress meanwhile; true when it is prepared.
-bool AwaitTurn(ZipParallelRun* run, uint32_t index) {
+// progress meanwhile; what was prepared, or null.
+void* AwaitTurn(ZipParallelRun* run, uint32_t index) {
     ZipLockTake(run->lock);
     for (;;) {
         const uint64_t read = run->read;
@@ -110,27 +135,28 @@ bool AwaitTurn(ZipParallelRun* run, uint32_t index) {
             ZipLockTake(run->lock);
             continue;
         }
-        if (run->states[index] == JOB_READY || run->states[index] == JOB_IN_TURN) break;
+        const uint8_t state = run->entries[index].state;
+        if (state == JOB_READY || state == JOB_IN_TURN) break;
         run->writerWaiting = true;
         ZipLockLeave(run->lock);
         ZipEventWait(run->writerWake);
         ZipLockTake(run->lock);
         run->writerWaiting = false;
     }
-    const bool prepared = run->states[index] == JOB_READY;
+    void* prepared = run->entries[index].prepared;
+    run->entries[index].prepared = nullptr;
     ZipLockLeave(run->lock);
     return prepared;
 }
 
-int WriteInOrder(ZipParallelRun* run) {
+int WriteInOrder(ZipParallelRun* run, uint32_t count) {
     const ZipParallelJobs& jobs = *run->jobs;
     int result = 0;
-    for (uint32_t index = 0; index < jobs.count && result == 0; ++index) {
-        const bool prepared = AwaitTurn(run, index);
-        result = jobs.write(jobs.context, index, prepared);
+    for (uint32_t index = 0; index < count && result == 0; ++index) {
+        result = jobs.write(jobs.context, index, AwaitTurn(run, index));
         ZipLockTake(run->lock);
-        run->reserved -= run->held[index];
-        run->held[index] = 0;
+        run->reserved -= run->entries[index].held;
+        run->entries[index].held = 0;
         WakeWaitingWorkers(run);
         ZipLockLeave(run->lock);
     }
@@ -174,41 +200,85 @@ void StopWorkers(ZipParallelRun* run) {
     }
 }
 
-int WriteEachInTurn(const ZipParallelJobs& jobs) {
-    int result = 0;
-    for (uint32_t index = 0; index < jobs.count && result == 0; ++index)
-        result = jobs.write(jobs.context, index, false);
-    return result;
+void FreeRun(ZipParallelRun* run) {
+    ZipEventFree(run->writerWake);
+    ZipLockFree(run->lock);
+    ZipFree(run->entries);
+    ZipFree(run->workers);
+    ZipFree(run);
 }
 
 } // namespace
 
-int ZipParallelWrite(const ZipParallelJobs& jobs, uint32_t workers, uint64_t budget) {
-    if (workers == 0 || jobs.count == 0) return WriteEachInTurn(jobs);
-    ZipParallelRun run = {};
-    run.jobs = &jobs;
-    run.budget = budget;
-    run.workers = static_cast<Worker*>(ZipAlloc(workers * uint32_t(sizeof(Worker))));
-    run.states = static_cast<uint8_t*>(ZipAlloc(jobs.count));
-    run.held = static_cast<uint64_t*>(uint64_t(jobs.count) * sizeof(uint64_t) <= 0xFFFFFFF0u
-                                          ? ZipAlloc(jobs.count * uint32_t(sizeof(uint64_t)))
-                                          : nullptr);
-    run.lock = ZipLockCreate();
-    run.writerWake = ZipEventCreate();
-    int result = 0;
-    if (run.workers == nullptr || run.states == nullptr || run.held == nullptr || run.lock == nullptr ||
-        run.writerWake == nullptr || StartWorkers(&run, workers) == 0) {
-        // Short of memory or threads: the writer alone, as with one worker.
-        result = WriteEachInTurn(jobs);
-    } else {
-        result = WriteInOrder(&run);
-        StopWorkers(&run);
+ZipParallelRun* ZipParallelStart(const ZipParallelJobs* jobs, uint32_t workers, uint64_t budget) {
+    if (workers == 0) return nullptr;
+    ZipParallelRun* run = static_cast<ZipParallelRun*>(ZipAlloc(sizeof(ZipParallelRun)));
+    if (run == nullptr) return nullptr;
+    run->jobs = jobs;
+    run->budget = budget;
+    run->progressStep = ~uint64_t(0);
+    run->workers = static_cast<Worker*>(ZipAlloc(workers * uint32_t(sizeof(Worker))));
+    run->lock = ZipLockCreate();
+    run->writerWake = ZipEventCreate();
+    if (run->workers == nullptr || run->lock == nullptr || run->writerWake == nullptr ||
+        StartWorkers(run, workers) == 0) {
+        FreeRun(run);
+        return nullptr;
     }
-    ZipEventFree(run.writerWake);
-    ZipLockFree(run.lock);
-    ZipFree(run.held);
-    ZipFree(run.states);
-    ZipFree(run.workers);
+    return run;
+}
+
+bool ZipParallelKnow(ZipParallelRun* run, uint32_t count) {
+    ZipLockTake(run->lock);
+    bool known = true;
+    if (count > run->capacity) {
+        // Grown under the lock: every reader of the entries holds it.
+        const uint64_t wanted = count > 2 * uint64_t(run->capacity) ? count : 2 * uint64_t(run->capacity);
+        const uint32_t capacity = wanted < 256 ? 256 : wanted > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(wanted);
+        Job* entries = uint64_t(capacity) * sizeof(Job) <= 0xFFFFFFF0u
+                           ? static_cast<Job*>(ZipAlloc(capacity * uint32_t(sizeof(Job))))
+                           : nullptr;
+        if (entries == nullptr) {
+            known = false;
+        } else {
+            if (run->entries != nullptr) std::memcpy(entries, run->entries, run->known * sizeof(Job));
+            ZipFree(run->entries);
+            run->entries = entries;
+            run->capacity = capacity;
+        }
+    }
+    if (known) {
+        run->known = count;
+        WakeWaitingWorkers(run);
+    }
+    ZipLockLeave(run->lock);
+    return known;
+}
+
+int ZipParallelEnd(ZipParallelRun* run, bool write) {
+    ZipLockTake(run->lock);
+    run->allKnown = true;
+    run->progressStep = run->jobs->progressStep;
+    const uint32_t count = run->known;
+    WakeWaitingWorkers(run);
+    ZipLockLeave(run->lock);
+    const int result = write ? WriteInOrder(run, count) : 0;
+    StopWorkers(run);
+    for (uint32_t i = 0; i < count; ++i)
+        if (run->entries[i].prepared != nullptr)
+            run->jobs->drop(run->jobs->context, run->entries[i].prepared);
+    FreeRun(run);
+    return result;
+}
+
+int ZipParallelWrite(const ZipParallelJobs& jobs, uint32_t count, uint32_t workers, uint64_t budget) {
+    ZipParallelRun* run = count > 0 ? ZipParallelStart(&jobs, workers, budget) : nullptr;
+    if (run != nullptr && ZipParallelKnow(run, count)) return ZipParallelEnd(run, true);
+    if (run != nullptr) ZipParallelEnd(run, false);
+    // Short of memory or threads: the writer alone, as with one worker.
+    int result = 0;
+    for (uint32_t index = 0; index < count && result == 0; ++index)
+        result = jobs.write(jobs.context, index, nullptr);
     return result;
 }
 
@@ -217,6 +287,6 @@ int ZipParallelWrite(const ZipParallelJobs& jobs, uint32_t workers, uint64_t bud
 void ZipParallelNoteRead(ZipParallelRun* run, uint64_t bytes) {
     ZipLockTake(run->lock);
     run->read += bytes;
-    if (run->read - run->told >= run->jobs->progressStep) WakeWriter(run);
+    if (run->read - run->told >= run->progressStep) WakeWriter(run);
     ZipLockLeave(run->lock);
 }

@@ -1,8 +1,10 @@
 // The parallel writer's schedule on real threads (also run under
 // ThreadSanitizer): whatever the number of workers, the budget and the
 // timing, every entry is written once, in order, on the caller's thread,
-// with the bytes that one thread makes; what the preparations hold never
-// exceeds the budget; the progress only grows; a failing write ends the run.
+// with the bytes that one thread makes, also when the entries become known
+// one by one while the workers run; what the preparations hold never
+// exceeds the budget, and everything prepared is written or dropped; the
+// progress only grows; a failing write ends the run.
 #include "memory_zip.h"
 #include "std_threads.h"
 
@@ -73,7 +75,7 @@ uint64_t Cost(void* context, uint32_t index) {
     return job.tooLarge ? ZIP_IN_TURN : CostOf(job);
 }
 
-uint64_t Prepare(void* context, ZipParallelRun* schedule, uint32_t index, uint32_t worker) {
+uint64_t Prepare(void* context, ZipParallelRun* schedule, uint32_t index, uint32_t worker, void** made) {
     Run& run = *static_cast<Run*>(context);
     const Job& job = (*run.jobs)[index];
     {
@@ -89,22 +91,30 @@ uint64_t Prepare(void* context, ZipParallelRun* schedule, uint32_t index, uint32
     if (job.givesUp) return ZIP_IN_TURN;
     run.live += out.size();
     run.prepared[index] = std::move(out);
+    *made = &run.prepared[index];
     return run.prepared[index].size();
 }
 
-int Write(void* context, uint32_t index, bool prepared) {
+int Write(void* context, uint32_t index, void* made) {
     Run& run = *static_cast<Run*>(context);
+    const bool prepared = made != nullptr;
     const Job& job = (*run.jobs)[index];
     if (index != run.nextWrite++ || std::this_thread::get_id() != run.writer) run.misplaced = true;
-    if (int(index) == run.failAt) return 7;
     if (prepared && (job.tooLarge || job.givesUp)) run.misplaced = true;
     const Bytes out = prepared ? run.prepared[index] : Deflated(run.archives.back(), job.input);
-    run.written.insert(run.written.end(), out.begin(), out.end());
-    if (prepared) {
+    if (prepared) { // the write frees what it was given, failing or not
         std::lock_guard<std::mutex> hold(run.accounting);
         run.live -= out.size();
     }
+    if (int(index) == run.failAt) return 7;
+    run.written.insert(run.written.end(), out.begin(), out.end());
     return 0;
+}
+
+void Drop(void* context, void* made) {
+    Run& run = *static_cast<Run*>(context);
+    std::lock_guard<std::mutex> hold(run.accounting);
+    run.live -= static_cast<Bytes*>(made)->size();
 }
 
 void Progress(void* context, uint64_t read) {
@@ -118,9 +128,16 @@ struct Outcome {
     std::vector<uint64_t> told;
     uint32_t writes;
     bool misplaced;
+    uint64_t leftOver; // prepared, neither written nor dropped
 };
 
-Outcome RunJobs(const std::vector<Job>& jobs, uint32_t workers, uint64_t budget, int failAt = -1) {
+// How the entries become known: all at once, one by one while the workers
+// already run (a listing that goes on), or one by one and then not written
+// (a listing that failed).
+enum Known { AT_ONCE, ONE_BY_ONE, ONE_BY_ONE_UNWRITTEN };
+
+Outcome RunJobs(const std::vector<Job>& jobs, uint32_t workers, uint64_t budget, int failAt = -1,
+                Known known = AT_ONCE) {
     Run run;
     run.jobs = &jobs;
     run.prepared.resize(jobs.size());
@@ -128,11 +145,20 @@ Outcome RunJobs(const std::vector<Job>& jobs, uint32_t workers, uint64_t budget,
     run.writer = std::this_thread::get_id();
     for (uint32_t i = 0; i <= workers; ++i)
         run.archives.push_back(memzip::NewArchive());
-    const ZipParallelJobs schedule = {uint32_t(jobs.size()), &run, Cost, Prepare, Write, Progress, 4096};
-    const int result = ZipParallelWrite(schedule, workers, budget);
+    const ZipParallelJobs schedule = {&run, Cost, Prepare, Write, Drop, Progress, 4096};
+    int result = -1;
+    if (known == AT_ONCE) {
+        result = ZipParallelWrite(schedule, uint32_t(jobs.size()), workers, budget);
+    } else if (ZipParallelRun* started = ZipParallelStart(&schedule, workers, budget)) {
+        for (uint32_t count = 1; count <= jobs.size(); ++count) {
+            EXPECT_TRUE(ZipParallelKnow(started, count));
+            if (count % 8 == 0) std::this_thread::yield();
+        }
+        result = ZipParallelEnd(started, known == ONE_BY_ONE);
+    }
     for (ZipArchive* archive : run.archives)
         memzip::FreeArchive(archive);
-    return Outcome{result, run.written, run.peak, run.told, run.nextWrite, run.misplaced};
+    return Outcome{result, run.written, run.peak, run.told, run.nextWrite, run.misplaced, run.live};
 }
 
 uint64_t ReadByPreparations(const std::vector<Job>& jobs) {
@@ -156,9 +182,10 @@ TEST(ZipParallel, AnyWorkersAndBudgetWriteTheSingleThreadsBytesInOrderWithinTheB
     // The smallest budget lets one entry at a time in; the largest, all.
     for (uint64_t budget : {largest, 3 * largest, uint64_t(64) << 20})
         for (uint32_t workers : {1u, 2u, 8u}) {
-            const Outcome parallel = RunJobs(jobs, workers, budget);
+            const Outcome parallel = RunJobs(jobs, workers, budget, -1, workers == 2 ? ONE_BY_ONE : AT_ONCE);
             EXPECT_EQ(parallel.result, 0);
             EXPECT_FALSE(parallel.misplaced) << workers << " workers";
+            EXPECT_EQ(parallel.leftOver, 0u) << workers << " workers";
             EXPECT_EQ(parallel.writes, jobs.size());
             EXPECT_TRUE(parallel.written == alone.written) << workers << " workers, budget " << budget;
             EXPECT_LE(parallel.peak, budget) << workers << " workers";
@@ -175,7 +202,14 @@ TEST(ZipParallel, AFailingWriteEndsTheRunAndLaterEntriesAreNotWritten) {
         EXPECT_EQ(failed.result, 7);
         EXPECT_EQ(failed.writes, 41u) << workers << " workers";
         EXPECT_FALSE(failed.misplaced);
+        EXPECT_EQ(failed.leftOver, 0u)
+            << workers << " workers: the preparations past the failure are dropped";
     }
+    // A listing that fails after the workers began: nothing is written, nothing kept.
+    const Outcome unwritten = RunJobs(jobs, 2, 1u << 20, -1, ONE_BY_ONE_UNWRITTEN);
+    EXPECT_EQ(unwritten.result, 0);
+    EXPECT_EQ(unwritten.writes, 0u);
+    EXPECT_EQ(unwritten.leftOver, 0u);
 }
 
 TEST(ZipParallel, WorkersThatCannotStartLeaveTheirShareToTheOthersOrToTheWriter) {
