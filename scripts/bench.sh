@@ -40,7 +40,7 @@ else
   dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
 fi
 
-cmake -S "$root/bench" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/$kivo_toolchain" >/dev/null
+cmake --no-warn-unused-cli -S "$root/bench" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/$kivo_toolchain" >/dev/null
 cmake --build "$build" -j2 >/dev/null
 
 corpus=$build/corpus
@@ -91,7 +91,7 @@ fi
 # build tree, as the demo does) on a sample installation holding the same
 # folder, from the Files label to the result box.
 tree=$root/$kivo_tree
-cmake -S "$root" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$root/$kivo_toolchain" >/dev/null
+cmake --no-warn-unused-cli -S "$root" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$root/$kivo_toolchain" >/dev/null
 cmake --build "$tree" -j2 --target uninstKIVO e2e_uninstall >/dev/null
 
 times=$build/files-times.txt

@@ -15,7 +15,7 @@ kivo_flavour_choose
 
 scripts/setup.sh
 build=${KIVO_BUILD:-$kivo_tree}
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$kivo_toolchain" >/dev/null
+cmake --no-warn-unused-cli -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$kivo_toolchain" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target uninstKIVO e2e_uninstall >/dev/null
 scripts/wine-prefix "$build"
 

@@ -12,10 +12,10 @@ source scripts/flavour
 kivo_flavour_choose
 
 scripts/setup.sh
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+cmake --no-warn-unused-cli -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 if [ "$KIVO_FLAVOUR_BITS" = 64 ]; then
   cmake --build build -j"$(nproc)" --target uninstKIVO
-  cmake -S . -B build64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+  cmake --no-warn-unused-cli -S . -B build64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
     -DKIVO_SHIPPED_PROGRAM="$root/build/uninstKIVO.exe" >/dev/null
 fi
 cmake --build "$kivo_tree" -j"$(nproc)"
