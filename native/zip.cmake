@@ -1,7 +1,9 @@
-# The container's plain code: time conversions, the cipher and the listing of
-# a closed archive (CRC-32 is already in the list), with its tests, shared
-# with the Wine build; the listing takes its heap from the test stand-in.
+# The container's plain code: time conversions, the cipher, the heap's
+# growing blocks and the listing of a closed archive (CRC-32 is already in
+# the list), with its tests, shared with the Wine build; the listing and the
+# blocks take their heap from the test stand-in.
 list(APPEND KIVO_NATIVE_SOURCES
+  ${KIVO_ROOT}/src/zip/zip_heap.cpp
   ${KIVO_ROOT}/src/zip/zip_time.cpp
   ${KIVO_ROOT}/src/zip/zip_crypt.cpp
   ${KIVO_ROOT}/src/zip/zip_listing.cpp

@@ -294,21 +294,6 @@ void Store(ZipArchive* archive) {
     }
 }
 
-// Makes room for capacity bytes in a heap block that only grows; false when
-// the block could not grow (its contents then stay where they were).
-bool Grow(void** block, uint32_t* capacity, uint64_t needed, uint32_t used) {
-    if (needed <= *capacity) return true;
-    uint64_t grown = uint64_t(*capacity) * 2 > needed ? uint64_t(*capacity) * 2 : needed;
-    if (grown > 0xFFFFFFF0u) grown = needed;
-    void* larger = grown <= 0xFFFFFFF0u ? ZipAlloc(static_cast<uint32_t>(grown)) : nullptr;
-    if (larger == nullptr) return false;
-    if (used != 0) std::memcpy(larger, *block, used);
-    ZipFree(*block);
-    *block = larger;
-    *capacity = static_cast<uint32_t>(grown);
-    return true;
-}
-
 // Puts the entry's stored name into the archive's name buffer: UTF-8 (from
 // the ANSI code page or from wide text), slashes for backslashes, a final
 // slash for a folder. Sets flag 0x0800 when the name is not plain ASCII.
@@ -328,10 +313,10 @@ int StoreName(ZipArchive* archive, ZipEntry* entry, Text name, bool folder) {
         length = static_cast<size_t>(units);
     }
     // Three UTF-8 bytes at most per UTF-16 unit, a final slash and a zero.
-    int result =
-        Grow(reinterpret_cast<void**>(&archive->nameBuffer), &archive->nameCapacity, 3 * length + 2, 0)
-            ? ZIP_OK
-            : ZIP_ERR_NOMEM;
+    int result = ZipGrowBlock(reinterpret_cast<void**>(&archive->nameBuffer), &archive->nameCapacity,
+                              3 * length + 2, 1)
+                     ? ZIP_OK
+                     : ZIP_ERR_NOMEM;
     int64_t stored = 0;
     if (result == ZIP_OK && wide != nullptr) {
         stored = ZipNameFromUtf16(wide, length, archive->nameBuffer, archive->nameCapacity - 2);
@@ -392,11 +377,10 @@ int ListEntry(ZipArchive* archive, const ZipEntry* entry) {
     const uint32_t recordLength =
         CENTRAL_HEADER_SIZE + entry->nameLength + zip64Length + ZIP_CENTRAL_EXTRA_SIZE;
     if (archive->entryCount == 0xFFFFFFFFu) return ZIP_ERR_TOOBIG;
-    if (!Grow(reinterpret_cast<void**>(&archive->central), &archive->centralCapacity,
-              uint64_t(archive->centralLength) + recordLength, archive->centralLength) ||
-        !Grow(reinterpret_cast<void**>(&archive->listed), &archive->listedCapacity,
-              (uint64_t(archive->entryCount) + 1) * sizeof(ZipListedEntry),
-              archive->entryCount * uint32_t(sizeof(ZipListedEntry)))) {
+    if (!ZipGrowBlock(reinterpret_cast<void**>(&archive->central), &archive->centralCapacity,
+                      uint64_t(archive->centralLength) + recordLength, 1) ||
+        !ZipGrowBlock(reinterpret_cast<void**>(&archive->listed), &archive->listedCapacity,
+                      (uint64_t(archive->entryCount) + 1) * sizeof(ZipListedEntry), 1)) {
         return ZIP_ERR_NOMEM;
     }
     const bool zip64 = entry->zip64Local || wideCount != 0;

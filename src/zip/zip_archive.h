@@ -132,6 +132,10 @@ int ZipSeek(ZipArchive* archive, uint64_t offset);
 //--- heap of the archiver (the platform's global heap in the product)
 void* ZipAlloc(uint32_t size); // zero-filled, or null
 void ZipFree(void* block);
+// Makes room for `needed` units of `unit` bytes in a heap block that only
+// grows (its capacity counted in units), keeping its contents; false when it
+// could not, and the block then stays as it was.
+bool ZipGrowBlock(void** block, uint32_t* capacity, uint64_t needed, uint32_t unit);
 
 //--- entries prepared apart, for the parallel writer
 // A worker writes an entry into a scratch archive, whose sink is a heap block

@@ -44,14 +44,14 @@ struct FolderWalk {
     size_t prefixLength;
     wchar_t* files; // the files found: an open mode, the path below the folder, a zero; back to back
     size_t filesLength;
-    size_t filesCapacity;
+    uint32_t filesCapacity;
     ListedFile* listed;
     size_t listedCount;
-    size_t listedCapacity;
+    uint32_t listedCapacity;
     uint64_t bytes; // the listed sizes of the files
     Level* levels;
     size_t depth;
-    size_t levelCapacity;
+    uint32_t levelCapacity;
     WIN32_FIND_DATAW item;
     // While workers prepare the files already listed: the run, and the lock
     // under which the listing's blocks are grown and read.
@@ -61,21 +61,6 @@ struct FolderWalk {
 
 bool IsSkippedFolder(const wchar_t* name) {
     return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
-}
-
-// Grows a heap block of units of the given size to hold needed units.
-bool GrowBlock(void** block, size_t* capacity, size_t needed, size_t unit) {
-    if (needed <= *capacity) return true;
-    size_t grown = *capacity * 2 > needed ? *capacity * 2 : needed;
-    if (grown < 256) grown = 256;
-    if (uint64_t(grown) * unit > 0xFFFFFFF0u) return false;
-    void* larger = ZipAlloc(static_cast<uint32_t>(grown * unit));
-    if (larger == nullptr) return false;
-    if (*block != nullptr) std::memcpy(larger, *block, *capacity * unit);
-    ZipFree(*block);
-    *block = larger;
-    *capacity = grown;
-    return true;
 }
 
 // Puts text at path[at], or refuses when it would not fit with its
@@ -97,8 +82,8 @@ int EnterFolder(FolderWalk* walk, size_t pathLength) {
     walk->path[pathLength] = L'\0';
     if (search == INVALID_HANDLE_VALUE)
         return cause == ERROR_FILE_NOT_FOUND || cause == ERROR_PATH_NOT_FOUND ? ZIP_OK : ZIP_ERR_OPEN;
-    if (!GrowBlock(reinterpret_cast<void**>(&walk->levels), &walk->levelCapacity, walk->depth + 1,
-                   sizeof(Level))) {
+    if (!ZipGrowBlock(reinterpret_cast<void**>(&walk->levels), &walk->levelCapacity, walk->depth + 1,
+                      sizeof(Level))) {
         FindClose(search);
         return ZIP_ERR_NOMEM;
     }
@@ -110,10 +95,10 @@ int NoteFile(FolderWalk* walk, size_t pathLength, wchar_t mode) {
     const wchar_t* relative = walk->path + walk->rootLength + 1;
     const size_t length = pathLength - walk->rootLength - 1;
     if (walk->listLock != nullptr) ZipLockTake(walk->listLock);
-    const bool room = GrowBlock(reinterpret_cast<void**>(&walk->files), &walk->filesCapacity,
-                                walk->filesLength + length + 2, sizeof(wchar_t)) &&
-                      GrowBlock(reinterpret_cast<void**>(&walk->listed), &walk->listedCapacity,
-                                walk->listedCount + 1, sizeof(ListedFile));
+    const bool room = ZipGrowBlock(reinterpret_cast<void**>(&walk->files), &walk->filesCapacity,
+                                   walk->filesLength + length + 2, sizeof(wchar_t)) &&
+                      ZipGrowBlock(reinterpret_cast<void**>(&walk->listed), &walk->listedCapacity,
+                                   walk->listedCount + 1, sizeof(ListedFile));
     if (room) {
         const uint64_t size = (uint64_t(walk->item.nFileSizeHigh) << 32) | walk->item.nFileSizeLow;
         walk->listed[walk->listedCount++] = ListedFile{walk->filesLength, size};
@@ -125,9 +110,9 @@ int NoteFile(FolderWalk* walk, size_t pathLength, wchar_t mode) {
     if (walk->listLock != nullptr) ZipLockLeave(walk->listLock);
     if (!room) return ZIP_ERR_NOMEM;
     // Short of memory for the run's own records, the writer adds every file
-    // itself once the listing is done.
-    if (walk->run != nullptr &&
-        (walk->listedCount > 0xFFFFFFFFu || !ZipParallelKnow(walk->run, uint32_t(walk->listedCount)))) {
+    // itself once the listing is done. The count fits: the listing's own
+    // capacity is counted in 32 bits.
+    if (walk->run != nullptr && !ZipParallelKnow(walk->run, static_cast<uint32_t>(walk->listedCount))) {
         ZipParallelEnd(walk->run, false);
         walk->run = nullptr;
     }

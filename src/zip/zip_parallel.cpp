@@ -3,8 +3,6 @@
 #include "zip/zip_archive.h"
 #include "zip/zip_threads.h"
 
-#include <cstring>
-
 namespace {
 
 enum : uint8_t {
@@ -230,23 +228,9 @@ ZipParallelRun* ZipParallelStart(const ZipParallelJobs* jobs, uint32_t workers, 
 
 bool ZipParallelKnow(ZipParallelRun* run, uint32_t count) {
     ZipLockTake(run->lock);
-    bool known = true;
-    if (count > run->capacity) {
-        // Grown under the lock: every reader of the entries holds it.
-        const uint64_t wanted = count > 2 * uint64_t(run->capacity) ? count : 2 * uint64_t(run->capacity);
-        const uint32_t capacity = wanted < 256 ? 256 : wanted > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(wanted);
-        Job* entries = uint64_t(capacity) * sizeof(Job) <= 0xFFFFFFF0u
-                           ? static_cast<Job*>(ZipAlloc(capacity * uint32_t(sizeof(Job))))
-                           : nullptr;
-        if (entries == nullptr) {
-            known = false;
-        } else {
-            if (run->entries != nullptr) std::memcpy(entries, run->entries, run->known * sizeof(Job));
-            ZipFree(run->entries);
-            run->entries = entries;
-            run->capacity = capacity;
-        }
-    }
+    // Grown under the lock: every reader of the entries holds it.
+    const bool known =
+        ZipGrowBlock(reinterpret_cast<void**>(&run->entries), &run->capacity, count, sizeof(Job));
     if (known) {
         run->known = count;
         WakeWaitingWorkers(run);
