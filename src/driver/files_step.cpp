@@ -8,6 +8,7 @@
 #include "driver/exit_codes.h"
 #include "driver/run_log.h"
 #include "platform/wide_files.h"
+#include "platform/windows_version.h"
 #include "zip/zip.h"
 #include "zip/zip_names.h"
 #include "zip/zip_verify.h"
@@ -37,12 +38,6 @@ typedef BOOL(WINAPI* SetSecurityDescriptorDaclFunction)(PSECURITY_DESCRIPTOR, BO
 typedef BOOL(WINAPI* SetSecurityDescriptorControlFunction)(PSECURITY_DESCRIPTOR, SECURITY_DESCRIPTOR_CONTROL,
                                                            SECURITY_DESCRIPTOR_CONTROL);
 
-// GetProcAddress's answer as the function it is (through a plain function
-// pointer type, which any other may be cast from).
-template <class Function> Function Lookup(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 // The data folder's access list, made the security of the new archive, so
 // that whoever could not read the data cannot read the archive either
 // (rather than what the drive's root hands down, which often lets every user
@@ -63,10 +58,13 @@ bool TakeFolderRights(const char* folder, FolderRights* rights) {
     HMODULE advapi = GetModuleHandleA("advapi32.dll");
     if (advapi == nullptr) advapi = LoadLibraryA("advapi32.dll");
     if (advapi == nullptr) return false;
-    auto getNamedSecurityInfo = Lookup<GetNamedSecurityInfoFunction>(advapi, "GetNamedSecurityInfoA");
-    auto initialize = Lookup<InitializeSecurityDescriptorFunction>(advapi, "InitializeSecurityDescriptor");
-    auto setDacl = Lookup<SetSecurityDescriptorDaclFunction>(advapi, "SetSecurityDescriptorDacl");
-    auto setControl = Lookup<SetSecurityDescriptorControlFunction>(advapi, "SetSecurityDescriptorControl");
+    auto getNamedSecurityInfo =
+        PlatformFunction<GetNamedSecurityInfoFunction>(advapi, "GetNamedSecurityInfoA");
+    auto initialize =
+        PlatformFunction<InitializeSecurityDescriptorFunction>(advapi, "InitializeSecurityDescriptor");
+    auto setDacl = PlatformFunction<SetSecurityDescriptorDaclFunction>(advapi, "SetSecurityDescriptorDacl");
+    auto setControl =
+        PlatformFunction<SetSecurityDescriptorControlFunction>(advapi, "SetSecurityDescriptorControl");
     if (getNamedSecurityInfo == nullptr || initialize == nullptr || setDacl == nullptr) return false;
     PACL dacl = nullptr;
     if (getNamedSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,

@@ -4,6 +4,7 @@
 #include "driver/relaunch_argument.h"
 #include "platform/paths.h"
 #include "platform/profiles.h"
+#include "platform/windows_version.h"
 
 #include <windows.h>
 
@@ -186,8 +187,8 @@ void CompareShellFolders(Examination& examination) {
 
     // Resolved at run time: only Windows Vista and later have it.
     using KnownFolderPath = HRESULT(WINAPI*)(const GUID&, DWORD, HANDLE, wchar_t**);
-    const auto knownFolderPath = reinterpret_cast<KnownFolderPath>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("shell32.dll"), "SHGetKnownFolderPath")));
+    const auto knownFolderPath =
+        PlatformFunction<KnownFolderPath>(GetModuleHandleA("shell32.dll"), "SHGetKnownFolderPath");
     if (knownFolderPath == nullptr) return;
     for (const GUID& folder : knownFolders) {
         wchar_t* wide = nullptr;
@@ -244,8 +245,8 @@ void CompareSystemFolders(Examination& examination) {
 // systems without final paths (before Vista) give the folder itself.
 bool LinkTarget(const char* folder, char* out) {
     using FinalPathName = DWORD(WINAPI*)(HANDLE, char*, DWORD, DWORD);
-    const auto finalPathName = reinterpret_cast<FinalPathName>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+    const auto finalPathName =
+        PlatformFunction<FinalPathName>(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
     if (finalPathName == nullptr) return TextFormat(out, PATH_CAPACITY, "%s", folder);
     HANDLE handle =
         CreateFileA(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -1,5 +1,7 @@
 #include "platform/dll_search.h"
 
+#include "platform/windows_version.h"
+
 #include <windows.h>
 
 // Not in the SDK headers of older systems.
@@ -10,12 +12,11 @@ int DllSearchRestrict() {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (kernel == nullptr) return -1;
     using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
-    const auto setDefaultDirectories = reinterpret_cast<SetDefaultDirectories>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    const auto setDefaultDirectories =
+        PlatformFunction<SetDefaultDirectories>(kernel, "SetDefaultDllDirectories");
     if (setDefaultDirectories != nullptr && setDefaultDirectories(LOAD_FROM_SYSTEM32)) return 1;
     using SetDirectory = BOOL(WINAPI*)(const char*);
-    const auto setDirectory =
-        reinterpret_cast<SetDirectory>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
+    const auto setDirectory = PlatformFunction<SetDirectory>(kernel, "SetDllDirectoryA");
     // An empty text takes the current folder out of the search.
     return setDirectory != nullptr && setDirectory("") ? 0 : -1;
 }

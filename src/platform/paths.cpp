@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include "platform/windows_version.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -12,8 +14,8 @@ bool PathFullLong(const char* path, char* full, bool mustExist) {
     // Windows 95 and NT 4 have no long-name call, and a program that imported
     // it would not start there; their shell gives long names anyway.
     using LongPathFunction = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
-    static const LongPathFunction longPath = reinterpret_cast<LongPathFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetLongPathNameA")));
+    static const LongPathFunction longPath =
+        PlatformFunction<LongPathFunction>(GetModuleHandleA("kernel32.dll"), "GetLongPathNameA");
     if (longPath != nullptr) {
         const DWORD length = longPath(expanded, full, MAX_PATH);
         if (length != 0 && length < MAX_PATH) return true;

@@ -54,8 +54,8 @@ bool WideFileFactsOf(HANDLE file, WideFileFacts* facts) {
     // Windows 9x has only the former.
     static const QueryInformationFileFunction query =
         PlatformIsWindows9x() ? nullptr
-                              : reinterpret_cast<QueryInformationFileFunction>(reinterpret_cast<void (*)()>(
-                                    GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
+                              : PlatformFunction<QueryInformationFileFunction>(GetModuleHandleA("ntdll.dll"),
+                                                                               "NtQueryInformationFile");
     if (query == nullptr) {
         BY_HANDLE_FILE_INFORMATION information;
         if (!GetFileInformationByHandle(file, &information)) return false;
