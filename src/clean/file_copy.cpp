@@ -1,4 +1,5 @@
 #include "clean/file_tests.h"
+#include "clean/path_text.h"
 
 #include <windows.h>
 
@@ -9,19 +10,14 @@ namespace {
 
 constexpr int TARGET_CAPACITY = 520;
 
-const char* FileNameOf(const char* path) {
-    const char* separator = strrchr(path, '\\');
-    return separator != nullptr ? separator + 1 : path;
-}
-
 // False when the target does not fit: it is refused, never cut short.
 bool BuildTarget(const char* source, const char* destination, char* target) {
     size_t length = strlen(destination);
     int written;
     if (length == 0)
-        written = snprintf(target, TARGET_CAPACITY, "%s", FileNameOf(source));
+        written = snprintf(target, TARGET_CAPACITY, "%s", PathLastName(source));
     else if (destination[length - 1] == '\\')
-        written = snprintf(target, TARGET_CAPACITY, "%s%s", destination, FileNameOf(source));
+        written = snprintf(target, TARGET_CAPACITY, "%s%s", destination, PathLastName(source));
     else
         written = snprintf(target, TARGET_CAPACITY, "%s", destination);
     return written >= 0 && written < TARGET_CAPACITY;

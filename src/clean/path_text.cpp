@@ -17,6 +17,21 @@ bool TextAppend(char* buffer, size_t capacity, const char* text) {
     return true;
 }
 
+const char* PathLastName(const char* path) {
+    const char* separator = std::strrchr(path, '\\');
+    return separator != nullptr ? separator + 1 : path;
+}
+
+bool PathFolderOf(const char* path, char* folder, size_t capacity) {
+    const char* separator = std::strrchr(path, '\\');
+    if (separator == nullptr) return false;
+    const size_t length = static_cast<size_t>(separator - path);
+    if (length >= capacity) return false;
+    std::memcpy(folder, path, length);
+    folder[length] = '\0';
+    return true;
+}
+
 // Only A to Z: other bytes of the ANSI code page keep their case, as the
 // paths written by the installer never depend on them.
 char LowerAZ(char c) {

@@ -9,6 +9,13 @@
 bool TextCopy(char* buffer, size_t capacity, const char* text);
 bool TextAppend(char* buffer, size_t capacity, const char* text);
 
+//--- parts
+// What follows the path's last "\" (the whole path when it has none).
+const char* PathLastName(const char* path);
+// The path before its last "\"; false (folder unchanged) when it has none or
+// that does not fit.
+bool PathFolderOf(const char* path, char* folder, size_t capacity);
+
 //--- comparisons
 char LowerAZ(char c);
 bool TextEqualAZ(const char* a, const char* b, size_t length); // first length bytes

@@ -78,11 +78,6 @@ bool SameIgnoringCase(const char* a, const char* b) {
     return MakeKey(a, keyA) && MakeKey(b, keyB) && std::strcmp(keyA, keyB) == 0;
 }
 
-const char* LastComponent(const char* path) {
-    const char* separator = std::strrchr(path, '\\');
-    return separator != nullptr ? separator + 1 : path;
-}
-
 // A place whose path does not fit is not searched, and that is said.
 bool Join(char* path, const char* folder, const char* separator, const char* name) {
     if (TextCopy(path, MAX_PATH, folder) && TextAppend(path, MAX_PATH, separator) &&
@@ -224,7 +219,7 @@ bool ShortcutPlacesCollect(const char* desktopName, const char* startMenuName) {
     for (int i = 0; i < SHELL_NAME_COUNT; ++i) {
         list.shellNames[i][0] = '\0';
         if (ShellFolderPath(SHELL_WINDOWS_FOLDERS[i], folder))
-            TextCopy(list.shellNames[i], MAX_PATH, LastComponent(folder));
+            TextCopy(list.shellNames[i], MAX_PATH, PathLastName(folder));
     }
 
     // The shell's own answers first: they may lie anywhere, even behind a link.

@@ -1,5 +1,6 @@
 #include "driver/private_copy.h"
 
+#include "clean/path_text.h"
 #include "driver/delete_command.h"
 #include "driver/driver_state.h"
 #include "driver/relaunch_argument.h"
@@ -68,17 +69,6 @@ bool PrivateFolderCreate(const char* tempFolder, char* folder) {
     return false;
 }
 
-// The folder part of a path made by FolderJoin.
-bool FolderOf(const char* path, char* folder) {
-    const char* separator = std::strrchr(path, '\\');
-    if (separator == nullptr) return false;
-    const size_t length = static_cast<size_t>(separator - path);
-    if (length + 1 > static_cast<size_t>(PATH_CAPACITY)) return false;
-    std::memcpy(folder, path, length);
-    folder[length] = '\0';
-    return true;
-}
-
 void RemoveCopy(const char* copyPath, const char* folder) {
     DeleteFileA(copyPath);
     RemoveDirectoryA(folder);
@@ -116,7 +106,7 @@ int PrivateCopyMake(const char* sourcePath, const char* tempFolder, const char* 
 int PrivateCopyStart(const char* copyPath, char* commandLine, HANDLE held, HANDLE* processOut) {
     *processOut = nullptr;
     char folder[PATH_CAPACITY];
-    const bool located = FolderOf(copyPath, folder);
+    const bool located = PathFolderOf(copyPath, folder, PATH_CAPACITY);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};

@@ -2,6 +2,7 @@
 
 #include "clean/clean.h"
 #include "clean/file_tests.h"
+#include "clean/path_text.h"
 #include "driver/driver_state.h"
 #include "driver/private_copy.h"
 #include "driver/relaunch_argument.h"
@@ -46,10 +47,8 @@ void MoveOwnFileAside(const char* ownPath, const char* privateFolder) {
 // copy's interpreter and this one each remove the folder once it is empty.
 bool HandOwnFileOver() {
     char folder[PATH_CAPACITY];
-    const char* name = std::strrchr(ownFileAside, '\\');
-    return name != nullptr &&
-           TextFormat(folder, sizeof folder, "%.*s", static_cast<int>(name - ownFileAside), ownFileAside) &&
-           PrivateCopyDelete(folder, name + 1) == 0;
+    return PathFolderOf(ownFileAside, folder, sizeof folder) &&
+           PrivateCopyDelete(folder, PathLastName(ownFileAside)) == 0;
 }
 
 // Only an uninstall makes the file superfluous; after a refusal the
@@ -134,10 +133,7 @@ bool UnattendedPassSwitches() {
 void UnattendedLeaveFolder(const char* ownPath, const char* tempFolder, const char* copyPath) {
     if (!unattendedRun) return;
     char folder[PATH_CAPACITY];
-    const char* name = std::strrchr(copyPath, '\\');
-    if (name == nullptr ||
-        !TextFormat(folder, sizeof folder, "%.*s", static_cast<int>(name - copyPath), copyPath))
-        return;
+    if (!PathFolderOf(copyPath, folder, sizeof folder)) return;
     SetCurrentDirectoryA(tempFolder);
     MoveOwnFileAside(ownPath, folder);
 }
