@@ -239,20 +239,16 @@ struct ParallelFolder {
     uint64_t told; // what the workers had read when the archive last heard of it
 };
 
-// Three bytes of UTF-8 at most per unit of the name.
-uint64_t CostOf(const FolderWalk& walk, size_t index) {
-    const uint64_t size = walk.listed[index].size;
-    const wchar_t* relative = walk.files + walk.listed[index].at + 1;
-    const uint64_t cost = size + size / 64 + 3 * (walk.prefixLength + std::wcslen(relative)) + ENTRY_SLACK;
-    return cost <= ENTRY_LIMIT ? cost : ZIP_IN_TURN;
-}
-
+// The listing may still grow: it is read under its lock. Three bytes of
+// UTF-8 at most per unit of the name.
 uint64_t EntryCost(void* context, uint32_t index) {
     const FolderWalk& walk = *static_cast<ParallelFolder*>(context)->walk;
     ZipLockTake(walk.listLock);
-    const uint64_t cost = CostOf(walk, index);
+    const uint64_t size = walk.listed[index].size;
+    const size_t nameLength = walk.prefixLength + std::wcslen(walk.files + walk.listed[index].at + 1);
     ZipLockLeave(walk.listLock);
-    return cost;
+    const uint64_t cost = size + size / 64 + 3 * nameLength + ENTRY_SLACK;
+    return cost <= ENTRY_LIMIT ? cost : ZIP_IN_TURN;
 }
 
 // The scratch archive's reads reach the run as they happen.
@@ -264,14 +260,14 @@ void NoteScratchRead(void* context, uint64_t done, uint64_t) {
 
 // The listing may still grow: what the worker needs of it is copied under
 // its lock.
-uint64_t PrepareFile(void* context, ZipParallelRun* run, uint32_t index, uint32_t number, void** made) {
+uint64_t PrepareFile(void* context, ZipParallelRun* run, uint32_t index, uint32_t number, uint64_t cost,
+                     void** made) {
     ParallelFolder& folder = *static_cast<ParallelFolder*>(context);
     const FolderWalk& walk = *folder.walk;
     FolderWorker& worker = folder.workers[number];
     worker.run = run;
     ZipLockTake(walk.listLock);
     const wchar_t mode = PlaceListed(walk, index, worker.texts.path);
-    const uint64_t cost = CostOf(walk, index);
     ZipLockLeave(walk.listLock);
     // Short of memory here, the writer may still manage in the entry's turn.
     ZipPrepared* prepared = mode != 0 ? static_cast<ZipPrepared*>(ZipAlloc(sizeof(ZipPrepared))) : nullptr;

@@ -106,7 +106,7 @@ void WorkerMain(void* argument) {
         run->next += 1;
         ZipLockLeave(run->lock);
         void* prepared = nullptr;
-        const uint64_t holds = jobs.prepare(jobs.context, run, index, self.number, &prepared);
+        const uint64_t holds = jobs.prepare(jobs.context, run, index, self.number, cost, &prepared);
         ZipLockTake(run->lock);
         const uint64_t kept = holds == ZIP_IN_TURN ? 0 : holds < cost ? holds : cost;
         Job& job = run->entries[index];

@@ -21,11 +21,12 @@ struct ZipParallelJobs {
     // ZIP_IN_TURN; asked once per entry, in order, by the worker taking it,
     // with the schedule's lock held.
     uint64_t (*cost)(void* context, uint32_t index);
-    // On worker thread `worker` (0 to workers - 1): prepares entry `index`
-    // into *prepared; returns the memory it holds until it is written, at
-    // most its cost, or ZIP_IN_TURN when it was not prepared after all (and
-    // holds nothing).
-    uint64_t (*prepare)(void* context, ZipParallelRun* run, uint32_t index, uint32_t worker, void** prepared);
+    // On worker thread `worker` (0 to workers - 1): prepares entry `index`,
+    // whose cost was `cost`, into *prepared; returns the memory it holds until
+    // it is written, at most its cost, or ZIP_IN_TURN when it was not
+    // prepared after all (and holds nothing).
+    uint64_t (*prepare)(void* context, ZipParallelRun* run, uint32_t index, uint32_t worker, uint64_t cost,
+                        void** prepared);
     // On the caller's thread, in the entries' order: writes entry `index`
     // from what its preparation made (and frees that), or makes it itself
     // when that is null; a result other than 0 ends the run.

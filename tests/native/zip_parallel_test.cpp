@@ -75,7 +75,8 @@ uint64_t Cost(void* context, uint32_t index) {
     return job.tooLarge ? ZIP_IN_TURN : CostOf(job);
 }
 
-uint64_t Prepare(void* context, ZipParallelRun* schedule, uint32_t index, uint32_t worker, void** made) {
+uint64_t Prepare(void* context, ZipParallelRun* schedule, uint32_t index, uint32_t worker, uint64_t,
+                 void** made) {
     Run& run = *static_cast<Run*>(context);
     const Job& job = (*run.jobs)[index];
     {
