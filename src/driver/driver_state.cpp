@@ -11,3 +11,4 @@ int environmentChanged = 0;
 int restartNeeded = 0;
 int dataFolderKept = 0;
 char archivePath[PATH_CAPACITY];
+int removalsFailed = 0;

@@ -20,3 +20,7 @@ extern int restartNeeded;      // -1 once a change needs a restart
 // written and verified, or is empty.
 extern int dataFolderKept;
 extern char archivePath[PATH_CAPACITY];
+// Removals that failed (a shortcut, a key, a value, a file, a folder), each
+// also logged by name: an unattended run then ends with its own code rather
+// than the code of a complete uninstall.
+extern int removalsFailed;

@@ -1,5 +1,6 @@
 #include "driver/run_log.h"
 
+#include "driver/driver_state.h"
 #include "platform/windows_version.h"
 
 #include <windows.h>
@@ -85,6 +86,11 @@ void RunLogWrite(const char* format, ...) {
     std::snprintf(line, sizeof line, "%04u-%02u-%02u %02u:%02u:%02u.%03u %-5s %s\r\n", now.wYear, now.wMonth,
                   now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, logStage, text);
     WriteUtf8(line);
+}
+
+void RunLogRemovalFailed(const char* what, const char* name) {
+    ++removalsFailed;
+    RunLogWrite("could not remove %s: %s", what, name);
 }
 
 void RunLogClose() {

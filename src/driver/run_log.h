@@ -16,4 +16,6 @@ bool RunLogIsOpen();
 // A line too long for the log is replaced by a note saying so. Write
 // failures are not reported: the exit code stays the run's account.
 void RunLogWrite(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Counts a removal that failed and logs what ("registry key") and its name.
+void RunLogRemovalFailed(const char* what, const char* name);
 void RunLogClose();

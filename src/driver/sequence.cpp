@@ -37,7 +37,11 @@ static void StepEnd() {
 }
 
 static void DeleteRegistryEntries(int removeUserSettings) {
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO");
+    const char* uninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO";
+    LONG result = RegDeleteKeyA(HKEY_LOCAL_MACHINE, uninstallKey);
+    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
+        RunLogRemovalFailed("registry key",
+                            "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO");
     if (removeUserSettings != 0 && RegistryDeleteKeyTree(HKEY_CURRENT_USER, "Software\\TMW\\KIVO") == 0) {
         RegistryDeleteKeyIfEmpty(HKEY_CURRENT_USER, "Software\\TMW"); // other products of the maker keep it
     }
