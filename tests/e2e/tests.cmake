@@ -12,6 +12,18 @@ kivo_add_test(NAME e2e_uninstall_win10 TARGET e2e_uninstall ARGS --gtest_filter=
   ENV KIVO_WINVER=win10 "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
 kivo_add_test(NAME e2e_uninstall_win98 TARGET e2e_uninstall ARGS --gtest_filter=EndToEnd.*
   ENV KIVO_WINVER=win98 "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
+# Windows 2000 and XP: their version modes with their profile layout under
+# C:\Documents and Settings (All Users, Start Menu, Application Data).
+set(E2E_XP_PROFILES "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/xp-profiles.sh")
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(E2E_XP_VERSION winxp64)
+else()
+  set(E2E_XP_VERSION winxp)
+endif()
+kivo_add_test(NAME e2e_uninstall_winxp TARGET e2e_uninstall ARGS --gtest_filter=EndToEnd.*
+  ENV KIVO_WINVER=${E2E_XP_VERSION} ${E2E_XP_PROFILES} "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
+kivo_add_test(NAME e2e_uninstall_win2k TARGET e2e_uninstall ARGS --gtest_filter=EndToEnd.*
+  ENV KIVO_WINVER=win2k ${E2E_XP_PROFILES} "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
 kivo_add_test(NAME e2e_private_copy TARGET e2e_uninstall ARGS --gtest_filter=PrivateCopy.*
   ENV "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
 kivo_add_test(NAME e2e_refusals TARGET e2e_uninstall ARGS --gtest_filter=Refusals.* TIMEOUT 300)
