@@ -86,7 +86,7 @@ const char* const fixtures[] = {"forced", "streamed", "shifted", "escaped"};
 // get it wrong.
 struct Written {
     std::string name, content;
-    uint16_t method, flags;
+    uint16_t method, flags, version; // the version needed
     int zip64[2]; // Zip64 fields in the local and the central header, the sizes (and offset) escaped
     uint32_t crc;
     uint64_t size;
@@ -98,8 +98,9 @@ Written Crafted(const std::string& name, const std::string& content, uint16_t me
     const uint32_t crc = uint32_t(crc32(0, bytes.data(), uInt(bytes.size())));
     const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; });
     const uint16_t flags = ascii ? 0 : 0x800;
-    return {name,           content, method,       flags,
-            {zip64, zip64}, crc,     bytes.size(), method == 8 ? memzip::Deflate(bytes).output : bytes};
+    return {name,  content,      method,
+            flags, 45,           {zip64, zip64},
+            crc,   bytes.size(), method == 8 ? memzip::Deflate(bytes).output : bytes};
 }
 
 // The archive's place: behind prefix zero bytes (with a Zip64 end record), and
@@ -122,7 +123,7 @@ std::vector<uint8_t> Write(const std::vector<Written>& entries, const Layout& la
             const int fields = e.zip64[central];
             const auto escaped = [&](uint64_t value) { return fields > 0 ? 0xFFFFFFFFu : value; };
             put(to, central ? 0x02014B50 : 0x04034B50, 4);
-            put(to, 45 | 45 << 16, central ? 4 : 2); // versions
+            put(to, central ? 45 | e.version << 16 : e.version, central ? 4 : 2); // (made by and) needed
             put(to, e.flags, 2), put(to, e.method, 2), put(to, 0x58B15000, 4), put(to, e.crc, 4);
             put(to, escaped(e.data.size()), 4), put(to, escaped(e.size), 4);
             put(to, e.name.size(), 2), put(to, fields * (central ? 28 : 20), 2);
@@ -253,6 +254,7 @@ TEST(ZipVerify, ConsistentDamageFails) {
         {"an offset at its escape without a Zip64 field",
          [](auto& e, Layout& l) { e.resize(1), l.prefix = 0xFFFFFFFF; }},
         {"enciphered", [](auto& e, Layout&) { e[0].flags |= 1; }},
+        {"version 4.6 needed", [](auto& e, Layout&) { e[0].version = 46; }},
         {"wrong CRC-32", [](auto& e, Layout&) { e[0].crc ^= 1; }},
         {"wrong size", [](auto& e, Layout&) { e[0].size += 1; }},
         {"wrong size in the Zip64 fields", [](auto& e, Layout&) { e[1].size += 1; }},
