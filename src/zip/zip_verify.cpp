@@ -35,6 +35,9 @@ constexpr uint16_t FLAG_UTF8 = 0x0800;
 // Deflate's option bits, the data descriptor and UTF-8 names change nothing
 // in how the data is read; any other flag (encryption first) fails the entry.
 constexpr uint16_t KNOWN_FLAGS = 0x0002 | 0x0004 | FLAG_DESCRIPTOR | FLAG_UTF8;
+// Zip64 is the latest feature the writer uses: readers that know fewer
+// versions than an entry asks for refuse it.
+constexpr uint16_t MAX_VERSION_NEEDED = 45;
 constexpr uint32_t ESCAPE32 = 0xFFFFFFFFu;
 constexpr uint16_t ESCAPE16 = 0xFFFF;
 // 64 KiB, and room for the end record with the longest comment behind the
@@ -281,7 +284,8 @@ bool ReadCentral(Stream& s, const ZipVerifyExpected& expected, Entry& e) {
     e.crc = U32(h + 16);
     e.fields = Fields{U32(h + 24), U32(h + 20), U32(h + 42), U16(h + 34), false};
     const uint32_t nameLength = U16(h + 28), extraLength = U16(h + 30), commentLength = U16(h + 32);
-    if ((e.flags & ~KNOWN_FLAGS) != 0 || (e.method != METHOD_STORED && e.method != METHOD_DEFLATED))
+    if ((e.flags & ~KNOWN_FLAGS) != 0 || (e.method != METHOD_STORED && e.method != METHOD_DEFLATED) ||
+        U16(h + 6) > MAX_VERSION_NEEDED)
         return false;
     if (nameLength != expected.nameLength || !Equal(s, expected.name, nameLength)) return false;
     if (!ReadExtras(s, extraLength, true, true, e.fields) || !Skip(s, commentLength)) return false;
@@ -357,7 +361,7 @@ bool VerifyEntry(Stream& s, InflateWork* work, const ZipVerifyExpected& expected
     if (e.fields.offset > directoryOffset) return false;
     StartStream(s, e.fields.offset, directoryOffset);
     uint8_t h[LOCAL_SIZE];
-    if (!Take(s, h, LOCAL_SIZE) || U32(h) != LOCAL_SIGNATURE) return false;
+    if (!Take(s, h, LOCAL_SIZE) || U32(h) != LOCAL_SIGNATURE || U16(h + 4) > MAX_VERSION_NEEDED) return false;
     if (U16(h + 6) != e.flags || U16(h + 8) != e.method || U16(h + 10) != e.time || U16(h + 12) != e.date)
         return false;
     if (U16(h + 26) != expected.nameLength || !Equal(s, expected.name, expected.nameLength)) return false;

@@ -163,6 +163,32 @@ std::vector<Case> Cases() {
     const auto dynamic = [](const std::vector<int>& lengths, int distances = 1) {
         return Bits().Dynamic(int(lengths.size()) - distances, distances, Lengths(lengths));
     };
+    // Literal/length lengths 1 to 15 (the end of block of one bit, 'a' of two,
+    // ... symbol 110 of fifteen): one 15-bit codeword short of complete.
+    std::vector<std::pair<int, int>> deep = {{256, 1}};
+    for (int length = 2; length <= 15; ++length)
+        deep.push_back({95 + length, length});
+    auto complete = deep;
+    complete.push_back({111, 15});
+    // Its two 15-bit codes, then 'a' of two bits: 17 bits a turn.
+    Bits deep15 = dynamic(Code(complete, {0}));
+    for (int i = 0; i < 8; ++i)
+        deep15.Code(0x7FFE + i % 2, 15).Code(2, 2);
+    // A distance code of 31 symbols, complete: 30 of five bits, one of four.
+    std::vector<int> distances31(31, 5);
+    distances31[0] = 4;
+    // Distance lengths 1, 0, 0 (0, 0, 0): the zeros' repeat of three ends one
+    // past the last length, or at it.
+    auto repeat = Lengths(Code({{256, 1}, {257, 1}}, {1}));
+    repeat.push_back({17, 0});
+    // Eight literals and 508 matches of 258 bytes at distance 8: the last one
+    // ends exactly at the end of the window, before its first turn.
+    Bits window = fixed();
+    for (int c = 'a'; c <= 'h'; ++c)
+        window.Fixed(c);
+    for (int i = 0; i < 508; ++i)
+        window.Fixed(285).Code(5, 5).Put(1, 1);
+    static_assert(8 + 508 * 258 == INFLATE_WINDOW, "the matches fill the window");
     return {
         {"fixed literals and a match",
          fixed().Fixed('a').Fixed('b').Fixed('c').Fixed(260).Code(2, 5).Fixed(256).bytes, true},
@@ -173,6 +199,12 @@ std::vector<Case> Cases() {
          true},
         {"no distance code", dynamic(Code({{'a', 1}, {256, 1}}, {0})).Code(0, 1).Code(1, 1).bytes, true},
         {"one literal/length code of one bit", dynamic(Code({{256, 1}}, {0})).Code(0, 1).bytes, true},
+        {"15-bit codes of a complete literal/length code, at every bit position", deep15.Code(0, 1).bytes,
+         true},
+        {"the zeros' repeat ends at the last length", Bits().Dynamic(258, 4, repeat).Code(0, 1).bytes, true},
+        {"a match of 258 ends at the window's end", window.Fixed('z').Fixed(256).bytes, true},
+        {"a short stored final block after a fixed one",
+         Bits().Put(0, 1).Put(1, 2).Fixed('x').Fixed(256).Stored(true, {1, 2, 3, 4, 5}, 0xFFFA).bytes, true},
         {"block type 3", Bits().Put(1, 1).Put(3, 2).bytes, false},
         {"stored length without its complement", Bits().Stored(true, {7}, 0xFFFF).bytes, false},
         {"length code 286", fixed().Fixed('a').Fixed(286).bytes, false},
@@ -186,6 +218,9 @@ std::vector<Case> Cases() {
         {"over-subscribed literal/length code", dynamic(Code({{'a', 1}, {'b', 1}, {256, 1}}, {1})).bytes,
          false},
         {"incomplete literal/length code", dynamic(Code({{'a', 2}, {256, 1}}, {1})).bytes, false},
+        {"literal/length code one 15-bit codeword short", dynamic(Code(deep, {0})).Code(0, 1).bytes, false},
+        {"complete code of 31 distances",
+         dynamic(Code({{256, 1}, {257, 1}}, distances31), 31).Code(0, 1).bytes, false},
         {"one distance code of two bits", dynamic(Code({{'a', 1}, {256, 1}}, {2})).bytes, false},
         {"no end-of-block code", dynamic(Code({{'a', 1}, {'b', 1}}, {1})).bytes, false},
         {"unused code of a single distance code", dynamic(single).Code(2, 2).Code(0, 1).Code(1, 1).bytes,
@@ -195,6 +230,7 @@ std::vector<Case> Cases() {
         {"repeat of no previous length", Bits().Dynamic(257, 1, {{16, 0}}).bytes, false},
         {"repeat past the last length", Bits().Dynamic(257, 1, {{18, 127}, {18, 127}, {1, 0}, {17, 7}}).bytes,
          false},
+        {"repeat one past the last length", Bits().Dynamic(258, 3, repeat).Code(0, 1).bytes, false},
     };
 }
 
@@ -233,11 +269,13 @@ TEST(Inflate, EachRuleOfTheFormatAsZlibReadsIt) {
     for (const Case& c : Cases()) {
         Bytes zlibOut;
         EXPECT_EQ(memzip::Inflate(c.stream, zlibOut), c.valid) << "zlib: " << c.what;
-        // Alone it is read a bit at a time; followed by other bytes, by the fast loop.
+        // Alone it is read a bit at a time, a byte per chunk across chunks;
+        // followed by other bytes, by the fast loop.
         Bytes followed = c.stream;
         followed.resize(c.stream.size() + 16, 0x5A);
-        for (const Bytes& stream : {c.stream, followed}) {
-            const Decoding run = Inflate(stream);
+        for (const auto& [stream, piece] :
+             {std::pair(c.stream, 1), std::pair(c.stream, 65536), std::pair(followed, 65536)}) {
+            const Decoding run = Inflate(stream, size_t(piece));
             EXPECT_EQ(run.result, c.valid ? INFLATE_OK : INFLATE_INVALID) << c.what;
             if (c.valid) EXPECT_TRUE(run.out == zlibOut) << c.what;
             if (c.valid) EXPECT_EQ(run.consumed, c.stream.size()) << c.what;
@@ -246,15 +284,17 @@ TEST(Inflate, EachRuleOfTheFormatAsZlibReadsIt) {
 }
 
 TEST(Inflate, ShortenedStreamsAreTruncated) {
-    std::vector<Bytes> streams = {memzip::Deflate(Sample(20000, 't', 8)).output,
-                                  memzip::Deflate(Sample(3000, 'r', 9)).output};
+    std::vector<std::pair<Bytes, std::vector<size_t>>> streams = {
+        {memzip::Deflate(Sample(20000, 't', 8)).output, {5}},
+        {memzip::Deflate(Sample(3000, 'r', 9)).output, {5}}};
     for (const Case& c : Cases())
-        if (c.valid) streams.push_back(c.stream);
-    for (const Bytes& stream : streams)
-        for (size_t length = 0; length < stream.size(); ++length)
-            EXPECT_EQ(Inflate(Bytes(stream.begin(), stream.begin() + long(length)), 5).result,
-                      INFLATE_TRUNCATED)
-                << length << " of " << stream.size();
+        if (c.valid) streams.push_back({c.stream, {1, 5, 65536}});
+    for (const auto& [stream, pieces] : streams)
+        for (size_t piece : pieces)
+            for (size_t length = 0; length < stream.size(); ++length)
+                EXPECT_EQ(Inflate(Bytes(stream.begin(), stream.begin() + long(length)), piece).result,
+                          INFLATE_TRUNCATED)
+                    << length << " of " << stream.size() << " in pieces of " << piece;
 }
 
 TEST(Inflate, CallbacksStopIt) {
@@ -264,4 +304,7 @@ TEST(Inflate, CallbacksStopIt) {
     const Decoding run = Inflate(stream, 4096, false, 200000);
     EXPECT_EQ(run.result, INFLATE_STOPPED);
     EXPECT_LT(run.out.size(), data.size());
+    // Only the last handover refused, of many or of the only one.
+    EXPECT_EQ(Inflate(stream, 4096, false, data.size() - 1).result, INFLATE_STOPPED);
+    EXPECT_EQ(Inflate(Cases()[0].stream, 4096, false, 3).result, INFLATE_STOPPED);
 }

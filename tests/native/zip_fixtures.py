@@ -89,7 +89,7 @@ def add(archive, name, data, method, zip64=False):
 
 def manifest(folder, name, data, shift=0):
     """Describes the archive as zipfile reads it; the unchecked bytes are the
-    version fields, the attributes, and what a data descriptor overrides."""
+    version made by, the attributes, and what a data descriptor overrides."""
     path = os.path.join(folder, name + ".zip")
     with open(path, "wb") as f:
         f.write(data)
@@ -100,13 +100,12 @@ def manifest(folder, name, data, shift=0):
         local = info.header_offset - shift
         name_length, extra_length = struct.unpack("<HH", data[local + 26 : local + 30])
         at = local + 30 + name_length + extra_length
-        unchecked += [local + 4, local + 5]
         if info.flag_bits & 8:
             unchecked += range(local + 14, local + 26)
             extra = local + 30 + name_length
             if data[extra : extra + 2] == b"\x01\x00":
                 unchecked += range(extra + 4, extra + extra_length)
-        unchecked += [central + 4, central + 5, central + 6, central + 7] + list(range(central + 36, central + 42))
+        unchecked += [central + 4, central + 5] + list(range(central + 36, central + 42))
         central += 46 + len(info.orig_filename.encode("utf-8")) + len(info.extra) + len(info.comment)
         lines.append(f"entry {info.file_size} {info.CRC:08x} {at} {info.compress_size} "
                      + info.orig_filename.encode("utf-8").hex())
