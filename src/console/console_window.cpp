@@ -15,6 +15,10 @@ namespace {
 const char MARKER_TITLE[] = "..__..";
 // How long ConsoleOpen looks for its window before carrying on without it.
 const DWORD WINDOW_SEARCH_MS = 5000;
+// How long the window's size must hold before it counts as final, and the
+// most ConsoleOpen waits for that before leaving the window where it is.
+const DWORD SIZE_STEADY_MS = 200;
+const DWORD SIZE_SETTLE_MS = 1000;
 const int ICON_RESOURCE = 101;
 const DWORD CURSOR_PERCENT = 20;
 
@@ -78,14 +82,44 @@ bool ConsoleMatchesConfiguration() {
            (info.wAttributes & 0xFF) == CurrentAttribute();
 }
 
-void CentreWindow(HWND window) {
-    RECT desktop, own;
+void PlaceCentred(HWND window, LONG width, LONG height) {
+    RECT desktop;
     int x = 0, y = 0;
-    if (GetWindowRect(GetDesktopWindow(), &desktop) && GetWindowRect(window, &own)) {
-        x = ((desktop.right - desktop.left) - (own.right - own.left)) / 2;
-        y = ((desktop.bottom - desktop.top) - (own.bottom - own.top)) / 2;
+    if (GetWindowRect(GetDesktopWindow(), &desktop)) {
+        x = ((desktop.right - desktop.left) - width) / 2;
+        y = ((desktop.bottom - desktop.top) - height) / 2;
     }
     SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_FRAMECHANGED | SWP_NOCOPYBITS);
+}
+
+// The console host gives its window a new size some time after the console
+// reports it, later still on a busy machine, so a window centred at once may
+// then shrink about its top left corner. It is centred again whenever its
+// outer size changes, until the size has held for SIZE_STEADY_MS, and not
+// for much longer than SIZE_SETTLE_MS in all.
+void CentreWindow(HWND window) {
+    LONG width = -1, height = -1;
+    DWORD start = GetTickCount();
+    DWORD steadySince = start;
+    for (;;) {
+        // A round trip through the host's window thread first, so that a
+        // steady size means the host ran and left it alone.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, SIZE_STEADY_MS, &ignored);
+        RECT own;
+        if (!GetWindowRect(window, &own)) return;
+        DWORD now = GetTickCount();
+        if (own.right - own.left != width || own.bottom - own.top != height) {
+            width = own.right - own.left;
+            height = own.bottom - own.top;
+            PlaceCentred(window, width, height);
+            steadySince = now;
+        } else if (now - steadySince >= SIZE_STEADY_MS) {
+            return;
+        }
+        if (now - start >= SIZE_SETTLE_MS) return;
+        Sleep(10);
+    }
 }
 
 void SetIcon(HWND window, HINSTANCE instance) {
