@@ -5,6 +5,7 @@
 #include "driver/driver_state.h"
 #include "driver/relaunch_argument.h"
 #include "driver/stages.h"
+#include "platform/user_hives.h"
 
 #include <ntsecapi.h>
 
@@ -21,15 +22,8 @@ constexpr int FOLDER_ATTEMPTS = 8;
 // can add, change or replace a file in the folder.
 bool FolderCreatePrivate(const char* folder) {
     if (IsWindowsNT() == 0) return CreateDirectoryA(folder, nullptr) != 0; // Windows 9x has no access control
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } owner;
-    DWORD length = 0;
-    const BOOL known = GetTokenInformation(token, TokenUser, &owner, sizeof owner, &length);
-    CloseHandle(token);
+    RunningAccount owner;
+    const bool known = RunningAccountRead(&owner);
     BYTE system[SECURITY_MAX_SID_SIZE];
     BYTE administrators[SECURITY_MAX_SID_SIZE];
     DWORD systemSize = sizeof system;

@@ -215,19 +215,20 @@ void VisitUser(const char* sid, const char* profile, void* parameter) {
 
 } // namespace
 
+bool RunningAccountRead(RunningAccount* account) {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD length = 0;
+    const BOOL known = GetTokenInformation(token, TokenUser, account, sizeof *account, &length);
+    CloseHandle(token);
+    return known != 0;
+}
+
 bool UserHivesRunningSid(char* sid) {
     if (userHivesRunningSid != nullptr)
         return std::snprintf(sid, SID_TEXT_CAPACITY, "%s", userHivesRunningSid) < SID_TEXT_CAPACITY;
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } owner;
-    DWORD length = 0;
-    const BOOL known = GetTokenInformation(token, TokenUser, &owner, sizeof owner, &length);
-    CloseHandle(token);
-    return known && SidFormat(static_cast<const SID*>(owner.user.User.Sid), sid);
+    RunningAccount account;
+    return RunningAccountRead(&account) && SidFormat(static_cast<const SID*>(account.user.User.Sid), sid);
 }
 
 // Without the running account's SID its own hive would be visited as
