@@ -510,3 +510,15 @@ TEST_F(OtherUsers, RunningAccountIsSkippedAndSettingsKeptWhenAsked) {
     EXPECT_EQ(environmentChanged, 0);
     EXPECT_EQ(Log().find("user " + userPrefix + "1001"), std::string::npos);
 }
+
+// A user's class that an extension of the machine names as well stays, as
+// the machine's own would; the user's extension goes.
+TEST_F(OtherUsers, ClassThatTheMachineAlsoNamesStays) {
+    ASSERT_TRUE(bench::RegSetString(HKEY_CLASSES_ROOT, ".kvoshared", nullptr, "KIVO.Document"));
+    Run("C:\\Seq\\KIVO", 1);
+    bench::RegDeleteTree(HKEY_CLASSES_ROOT, ".kvoshared");
+    const std::string classes = userPrefix + "1001_Classes";
+    EXPECT_FALSE(bench::RegKeyExists(HKEY_USERS, classes + "\\.KVO"));
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_USERS, classes + "\\KIVO.Document\\shell\\open\\command"));
+    EXPECT_FALSE(bench::RegKeyExists(HKEY_USERS, classes + "\\KIVO.Archive"));
+}
