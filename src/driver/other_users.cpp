@@ -51,6 +51,9 @@ void RemoveFromHive(const UserHive* hive, void* context) {
                     static_cast<long>(hive->error));
         return;
     }
+    if (hive->classesError != ERROR_SUCCESS)
+        RunLogWrite("user %s: the classes hive beside %s could not be loaded (error %ld), skipped", hive->sid,
+                    hive->file, static_cast<long>(hive->classesError));
     const int kvo = RemoveAssociation(hive, ".KVO");
     const int gkv = RemoveAssociation(hive, ".GKV");
     const bool variables =

@@ -18,7 +18,7 @@ constexpr int HIVE_PATH_CAPACITY = MAX_PATH;
 constexpr int UNLOAD_ATTEMPTS = 5;
 constexpr DWORD UNLOAD_PAUSE_MS = 200;
 
-// Where Windows 2000 and XP, then Vista and later, keep a user's classes.
+// Where Vista and later, then Windows 2000 and XP, keep a user's classes.
 const char* const CLASSES_FILES[] = {
     "AppData\\Local\\Microsoft\\Windows\\UsrClass.dat",
     "Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat",
@@ -72,7 +72,8 @@ bool SidTextValid(const char* text) {
 bool HiveNameMake(char* name) {
     unsigned char random[8] = {};
     typedef BOOLEAN(WINAPI * GenRandom)(void*, ULONG);
-    const GenRandom generate = PlatformFunction<GenRandom>(LoadLibraryA("advapi32.dll"), "SystemFunction036");
+    const GenRandom generate =
+        PlatformFunction<GenRandom>(GetModuleHandleA("advapi32.dll"), "SystemFunction036");
     if (generate == nullptr || !generate(random, sizeof random)) {
         // Before XP: the clock and the process mixed in. Only administrators
         // load hives, so a guessed name costs at most that one hive's skip.
@@ -130,6 +131,7 @@ struct LoadedHive {
     char name[HIVE_NAME_CAPACITY] = "";
     KeyHolder root;
     LONG error = ERROR_SUCCESS;
+    bool loaded = false;
 
     explicit LoadedHive(const char* file) {
         if (!HiveNameMake(name)) {
@@ -140,14 +142,16 @@ struct LoadedHive {
         // A failed load is unloaded all the same: Wine leaves an empty key of
         // that name behind, Windows nothing (the name is ours alone).
         error = RegLoadKeyA(HKEY_USERS, name, file);
-        if (error == ERROR_SUCCESS) error = RegOpenKeyExA(HKEY_USERS, name, 0, KEY_READ, &root.key);
+        loaded = error == ERROR_SUCCESS;
+        if (loaded) error = RegOpenKeyExA(HKEY_USERS, name, 0, KEY_READ, &root.key);
         if (error != ERROR_SUCCESS) root.key = nullptr;
     }
     ~LoadedHive() {
         if (root.key != nullptr) RegCloseKey(root.key);
         root.key = nullptr;
         if (name[0] == '\0') return;
-        for (int attempt = 1; RegUnLoadKeyA(HKEY_USERS, name) != ERROR_SUCCESS && attempt < UNLOAD_ATTEMPTS;
+        const int attempts = loaded ? UNLOAD_ATTEMPTS : 1;
+        for (int attempt = 1; RegUnLoadKeyA(HKEY_USERS, name) != ERROR_SUCCESS && attempt < attempts;
              ++attempt)
             Sleep(UNLOAD_PAUSE_MS);
     }
@@ -173,7 +177,7 @@ struct Visit {
 void VisitUser(const char* sid, const char* profile, void* parameter) {
     const Visit* visit = static_cast<const Visit*>(parameter);
     if (!SidTextValid(sid) || lstrcmpiA(sid, visit->running) == 0) return;
-    UserHive hive = {sid, "", nullptr, nullptr, ERROR_SUCCESS};
+    UserHive hive = {sid, "", nullptr, nullptr, ERROR_SUCCESS, ERROR_SUCCESS};
     KeyHolder user;
     if (RegOpenKeyExA(HKEY_USERS, sid, 0, KEY_READ, &user.key) == ERROR_SUCCESS) {
         char classesName[SID_TEXT_CAPACITY + 8];
@@ -207,6 +211,7 @@ void VisitUser(const char* sid, const char* profile, void* parameter) {
         if (!PathJoin(profile, relative, classesFile) || !FileExists(classesFile)) continue;
         LoadedHive classes(classesFile);
         hive.classes = classes.root.key;
+        hive.classesError = classes.error;
         visit->visit(&hive, visit->context);
         return;
     }

@@ -9,13 +9,15 @@ constexpr int SID_TEXT_CAPACITY = 184;
 
 // One user's hive as the visit sees it. user is null when the hive could not
 // be loaded (error says why); classes is null when the user has no classes
-// hive of its own (before Windows 2000, or none was found).
+// hive of its own (before Windows 2000, or none was found) or when the one
+// found could not be loaded (classesError says why).
 struct UserHive {
     const char* sid;
     const char* file; // the NTUSER.DAT loaded; empty for a logged-on user's hive
     HKEY user;
     HKEY classes;
     LONG error;
+    LONG classesError;
 };
 
 // The running account, with room for the longest SID.
