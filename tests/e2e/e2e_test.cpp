@@ -438,6 +438,12 @@ TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
         expected.push_back({"first", "uninstKIVO.exe.waiting is deleted once this program has ended"});
         expected.push_back({"first", "exit code " + code + " (uninstalled"});
         ExpectLog("C:\\logs\\kivo run.txt", expected);
+        if (win9x) {
+            std::string log;
+            EXPECT_TRUE(bench::ReadFileBytes("C:\\logs\\kivo run.txt", log));
+            EXPECT_EQ(log.find("user S-1-5-21-7-7-7-1002"), std::string::npos)
+                << "Windows 9x visited another user";
+        }
     }
 }
 
