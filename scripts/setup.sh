@@ -3,6 +3,8 @@
 # Idempotent: when everything is present it changes nothing. Wine's 32-bit
 # half (and Debian's i386 architecture) only where this host runs 32-bit
 # programs; both cross compilers everywhere, since build/uninstKIVO.exe ships.
+# The compilers of mingw-w64's win32 thread model: the posix model's runtime
+# imports functions that only Windows Vista and later have.
 set -euo pipefail
 source "$(dirname "$0")/flavour"
 kivo_flavour_choose
@@ -12,8 +14,8 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed";
 
 packages=(
   cmake make git python3
-  g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
-  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+  g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-win32 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   wine wine64
   xvfb x11-apps imagemagick xdotool
   googletest

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <sys/stat.h>
-
 #include <cstring>
 
 namespace {
@@ -18,9 +16,19 @@ char FoldCase(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
+// The last write in whole seconds, 0 when the file cannot be found. Read
+// from the folder's listing, which every Windows has (msvcrt's 64-bit stat
+// came with Me and 2000); a name with wildcards finds nothing.
 long long ModificationTime(const char* path) {
-    struct _stat64 status;
-    return _stat64(path, &status) == 0 ? static_cast<long long>(status.st_mtime) : 0;
+    if (std::strchr(path, '*') != nullptr || std::strchr(path, '?') != nullptr) return 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    FindClose(search);
+    const unsigned long long ticks =
+        (static_cast<unsigned long long>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+        found.ftLastWriteTime.dwLowDateTime;
+    return static_cast<long long>(ticks / 10000000u);
 }
 
 } // namespace

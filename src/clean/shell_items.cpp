@@ -39,11 +39,19 @@ constexpr UINT FIRST_COMMAND = 1;
 constexpr UINT LAST_COMMAND = 0x7FFF;
 constexpr int VERB_CAPACITY = 64;
 
+// Whether a menu's wide verb is verb, an ASCII one, in any case. Windows 9x
+// has no wide comparison (only a failing stub of lstrcmpiW).
+bool VerbIs(const WCHAR* name, const char* verb) {
+    const auto fold = [](unsigned c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
+    for (; *verb != '\0'; ++name, ++verb) {
+        if (fold(*name) != fold(static_cast<unsigned char>(*verb))) return false;
+    }
+    return *name == L'\0';
+}
+
 // The offset of the command named verb among the menu's top-level items, or
 // -1. Menu texts are translated; the verbs behind them are not.
 int FindVerb(IContextMenu* menu, HMENU popup, const char* verb) {
-    WCHAR wanted[VERB_CAPACITY];
-    if (MultiByteToWideChar(CP_ACP, 0, verb, -1, wanted, VERB_CAPACITY) == 0) return -1;
     const int count = GetMenuItemCount(popup);
     for (int i = 0; i < count; ++i) {
         const UINT id = GetMenuItemID(popup, i);
@@ -53,7 +61,7 @@ int FindVerb(IContextMenu* menu, HMENU popup, const char* verb) {
                                           reinterpret_cast<char*>(name), VERB_CAPACITY)))
             continue;
         name[VERB_CAPACITY - 1] = L'\0';
-        if (lstrcmpiW(name, wanted) == 0) return static_cast<int>(id - FIRST_COMMAND);
+        if (VerbIs(name, verb)) return static_cast<int>(id - FIRST_COMMAND);
     }
     return -1;
 }

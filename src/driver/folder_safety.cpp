@@ -1,5 +1,6 @@
 #include "driver/folder_safety.h"
 
+#include "clean/shell_items.h"
 #include "driver/driver_state.h"
 #include "driver/relaunch_argument.h"
 #include "platform/paths.h"
@@ -173,16 +174,22 @@ void CompareUserFolder(Examination& examination, const char* path) {
                     length - profileLength + 1);
 }
 
+// A folder of the shell (MAX_PATH bytes), whether it exists or not. The
+// shell32 of Windows 95, 98 and NT 4 has only the older call.
+bool ShellFolderOf(int csidl, char* path) {
+    using FolderPathFunction = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
+    static const FolderPathFunction folderPath =
+        PlatformFunction<FolderPathFunction>(GetModuleHandleA("shell32.dll"), "SHGetFolderPathA");
+    if (folderPath == nullptr) return ShellFolderPath(csidl, path);
+    return SUCCEEDED(folderPath(nullptr, csidl | CSIDL_FLAG_DONT_VERIFY, nullptr, SHGFP_TYPE_CURRENT, path));
+}
+
 void CompareShellFolders(Examination& examination) {
     char path[MAX_PATH];
-    if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PROFILE | CSIDL_FLAG_DONT_VERIFY, nullptr,
-                                   SHGFP_TYPE_CURRENT, path)) &&
-        Normalise(path, examination.ownProfile, false))
+    if (ShellFolderOf(CSIDL_PROFILE, path) && Normalise(path, examination.ownProfile, false))
         CharUpperBuffA(examination.ownProfile, static_cast<DWORD>(std::strlen(examination.ownProfile)));
     for (int folder : shellFolders) {
-        if (SUCCEEDED(SHGetFolderPathA(nullptr, folder | CSIDL_FLAG_DONT_VERIFY, nullptr, SHGFP_TYPE_CURRENT,
-                                       path)))
-            CompareUserFolder(examination, path);
+        if (ShellFolderOf(folder, path)) CompareUserFolder(examination, path);
     }
 
     // Resolved at run time: only Windows Vista and later have it.
@@ -228,7 +235,7 @@ void CompareSystemFolders(Examination& examination) {
     // Nothing inside the Windows folder is ever an installation of ours.
     UINT length = GetWindowsDirectoryA(path, sizeof path);
     if (length > 0 && length < sizeof path) Compare(examination, path, true);
-    length = GetSystemWindowsDirectoryA(path, sizeof path);
+    length = PathSystemWindowsFolder(path, sizeof path);
     if (length > 0 && length < sizeof path) Compare(examination, path, true);
     length = GetSystemDirectoryA(path, sizeof path);
     if (length > 0 && length < sizeof path) Compare(examination, path, true);

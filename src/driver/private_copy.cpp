@@ -5,9 +5,8 @@
 #include "driver/driver_state.h"
 #include "driver/relaunch_argument.h"
 #include "driver/stages.h"
-#include "platform/user_hives.h"
-
-#include <ntsecapi.h>
+#include "platform/paths.h"
+#include "platform/security.h"
 
 #include <cstring>
 
@@ -17,34 +16,13 @@ namespace {
 // somebody prepares names faster than chance allows.
 constexpr int FOLDER_ATTEMPTS = 8;
 
-// Full control for the current user, SYSTEM and the Administrators, passed on
-// to whatever is made inside, and nothing taken over from TEMP: nobody else
-// can add, change or replace a file in the folder.
+// Nobody but the current user, SYSTEM and the Administrators can add, change
+// or replace a file in the folder.
 bool FolderCreatePrivate(const char* folder) {
     if (IsWindowsNT() == 0) return CreateDirectoryA(folder, nullptr) != 0; // Windows 9x has no access control
-    RunningAccount owner;
-    const bool known = RunningAccountRead(&owner);
-    BYTE system[SECURITY_MAX_SID_SIZE];
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD systemSize = sizeof system;
-    DWORD administratorsSize = sizeof administrators;
-    union {
-        ACL acl;
-        BYTE bytes[sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)];
-    } list;
-    const DWORD inherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-    SECURITY_DESCRIPTOR descriptor;
-    if (!known || !CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize) ||
-        !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &administratorsSize) ||
-        !InitializeAcl(&list.acl, sizeof list, ACL_REVISION) ||
-        !AddAccessAllowedAceEx(&list.acl, ACL_REVISION, inherited, FILE_ALL_ACCESS, owner.user.User.Sid) ||
-        !AddAccessAllowedAceEx(&list.acl, ACL_REVISION, inherited, FILE_ALL_ACCESS, system) ||
-        !AddAccessAllowedAceEx(&list.acl, ACL_REVISION, inherited, FILE_ALL_ACCESS, administrators) ||
-        !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-        !SetSecurityDescriptorDacl(&descriptor, TRUE, &list.acl, FALSE) ||
-        !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
-        return false;
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
+    SecurityPrivate access;
+    if (!SecurityPrivateMake(&access)) return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &access.descriptor, FALSE};
     return CreateDirectoryA(folder, &attributes) != 0;
 }
 
@@ -54,7 +32,8 @@ bool PrivateFolderCreate(const char* tempFolder, char* folder) {
     for (int attempt = 0; attempt < FOLDER_ATTEMPTS; ++attempt) {
         unsigned char random[PRIVATE_FOLDER_RANDOM_BYTES];
         char name[PRIVATE_FOLDER_NAME_CAPACITY];
-        if (!RtlGenRandom(random, sizeof random) || !PrivateFolderNameFormat(name, sizeof name, random) ||
+        if (!SecurityRandomBytes(random, sizeof random) ||
+            !PrivateFolderNameFormat(name, sizeof name, random) ||
             !FolderJoin(tempFolder, name, folder, PATH_CAPACITY))
             return false;
         if (FolderCreatePrivate(folder)) return true;
@@ -126,7 +105,7 @@ int PrivateCopyDelete(const char* folder, const char* fileName) {
     char windowsFolder[PATH_CAPACITY];
     UINT length = GetSystemDirectoryA(systemFolder, PATH_CAPACITY);
     if (length == 0 || length >= static_cast<UINT>(PATH_CAPACITY)) return -1;
-    length = GetSystemWindowsDirectoryA(windowsFolder, PATH_CAPACITY);
+    length = PathSystemWindowsFolder(windowsFolder, PATH_CAPACITY);
     if (length == 0 || length >= static_cast<UINT>(PATH_CAPACITY)) return -1;
     char interpreter[PATH_CAPACITY];
     if (IsWindowsNT() != 0) {

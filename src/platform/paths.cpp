@@ -26,3 +26,11 @@ bool PathFullLong(const char* path, char* full, bool mustExist) {
     std::memcpy(full, expanded, fullLength + 1);
     return true;
 }
+
+unsigned PathSystemWindowsFolder(char* path, unsigned capacity) {
+    using WindowsFolderFunction = UINT(WINAPI*)(LPSTR, UINT);
+    static const WindowsFolderFunction systemWindowsFolder = PlatformFunction<WindowsFolderFunction>(
+        GetModuleHandleA("kernel32.dll"), "GetSystemWindowsDirectoryA");
+    return systemWindowsFolder != nullptr ? systemWindowsFolder(path, capacity)
+                                          : GetWindowsDirectoryA(path, capacity);
+}

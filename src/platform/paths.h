@@ -8,3 +8,8 @@
 // mustExist, otherwise its full form as it is. False when the full form
 // does not fit. A trailing "\" stays.
 bool PathFullLong(const char* path, char* full, bool mustExist);
+
+// The shared Windows folder into path, as GetSystemWindowsDirectoryA: on a
+// terminal server GetWindowsDirectoryA gives each user's own. Systems before
+// Windows 2000 lack the call and have one Windows folder. The length, or 0.
+unsigned PathSystemWindowsFolder(char* path, unsigned capacity);

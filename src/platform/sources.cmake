@@ -1,6 +1,7 @@
 # Files of this subsystem, added to the program's core library.
 list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/registry.cpp)
 list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/restart.cpp)
+list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/security.cpp)
 list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/wide_files.cpp)
 list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/dll_search.cpp)
 list(APPEND KIVO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/windows_version.cpp)

@@ -1,6 +1,7 @@
 #include "platform/user_hives.h"
 
 #include "platform/profiles.h"
+#include "platform/security.h"
 #include "platform/windows_version.h"
 
 #include <cstdio>
@@ -71,19 +72,7 @@ bool SidTextValid(const char* text) {
 // A name under HKEY_USERS that nobody can guess before the load.
 bool HiveNameMake(char* name) {
     unsigned char random[8] = {};
-    typedef BOOLEAN(WINAPI * GenRandom)(void*, ULONG);
-    const GenRandom generate =
-        PlatformFunction<GenRandom>(GetModuleHandleA("advapi32.dll"), "SystemFunction036");
-    if (generate == nullptr || !generate(random, sizeof random)) {
-        // Before XP: the clock and the process mixed in. Only administrators
-        // load hives, so a guessed name costs at most that one hive's skip.
-        LARGE_INTEGER counter;
-        QueryPerformanceCounter(&counter);
-        const unsigned long long mixed =
-            (static_cast<unsigned long long>(counter.QuadPart) * 0x9E3779B97F4A7C15ull) ^
-            (static_cast<unsigned long long>(GetCurrentProcessId()) << 32 | GetTickCount());
-        std::memcpy(random, &mixed, sizeof random);
-    }
+    if (!SecurityRandomBytes(random, sizeof random)) return false;
     int length = std::snprintf(name, HIVE_NAME_CAPACITY, "KIVO-");
     for (unsigned char byte : random)
         length += std::snprintf(name + length, HIVE_NAME_CAPACITY - length, "%02X", byte);
@@ -101,7 +90,10 @@ struct Privileges {
     bool changed = false;
 
     Privileges() {
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        const SecurityCalls& calls = SecurityCallsGet();
+        if (calls.openProcessToken == nullptr || calls.lookupPrivilegeValue == nullptr ||
+            calls.adjustTokenPrivileges == nullptr ||
+            !calls.openProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
             token = nullptr;
             return;
         }
@@ -111,16 +103,17 @@ struct Privileges {
         } wanted;
         wanted.list.PrivilegeCount = 2;
         LUID_AND_ATTRIBUTES* entries = wanted.list.Privileges;
-        if (!LookupPrivilegeValueA(nullptr, "SeBackupPrivilege", &entries[0].Luid) ||
-            !LookupPrivilegeValueA(nullptr, "SeRestorePrivilege", &entries[1].Luid))
+        if (!calls.lookupPrivilegeValue(nullptr, "SeBackupPrivilege", &entries[0].Luid) ||
+            !calls.lookupPrivilegeValue(nullptr, "SeRestorePrivilege", &entries[1].Luid))
             return;
         entries[0].Attributes = entries[1].Attributes = SE_PRIVILEGE_ENABLED;
         DWORD length = sizeof previous;
-        changed =
-            AdjustTokenPrivileges(token, FALSE, &wanted.list, sizeof previous, &previous.list, &length) != 0;
+        changed = calls.adjustTokenPrivileges(token, FALSE, &wanted.list, sizeof previous, &previous.list,
+                                              &length) != 0;
     }
     ~Privileges() {
-        if (changed) AdjustTokenPrivileges(token, FALSE, &previous.list, 0, nullptr, nullptr);
+        if (changed)
+            SecurityCallsGet().adjustTokenPrivileges(token, FALSE, &previous.list, 0, nullptr, nullptr);
         if (token != nullptr) CloseHandle(token);
     }
 };
@@ -141,7 +134,13 @@ struct LoadedHive {
         }
         // A failed load is unloaded all the same: Wine leaves an empty key of
         // that name behind, Windows nothing (the name is ours alone).
-        error = RegLoadKeyA(HKEY_USERS, name, file);
+        const SecurityCalls& calls = SecurityCallsGet();
+        if (calls.regLoadKey == nullptr || calls.regUnLoadKey == nullptr) {
+            name[0] = '\0';
+            error = ERROR_CALL_NOT_IMPLEMENTED;
+            return;
+        }
+        error = calls.regLoadKey(HKEY_USERS, name, file);
         loaded = error == ERROR_SUCCESS;
         if (loaded) error = RegOpenKeyExA(HKEY_USERS, name, 0, KEY_READ, &root.key);
         if (error != ERROR_SUCCESS) root.key = nullptr;
@@ -151,8 +150,8 @@ struct LoadedHive {
         root.key = nullptr;
         if (name[0] == '\0') return;
         const int attempts = loaded ? UNLOAD_ATTEMPTS : 1;
-        for (int attempt = 1; RegUnLoadKeyA(HKEY_USERS, name) != ERROR_SUCCESS && attempt < attempts;
-             ++attempt)
+        const auto unload = SecurityCallsGet().regUnLoadKey;
+        for (int attempt = 1; unload(HKEY_USERS, name) != ERROR_SUCCESS && attempt < attempts; ++attempt)
             Sleep(UNLOAD_PAUSE_MS);
     }
 };
@@ -220,20 +219,11 @@ void VisitUser(const char* sid, const char* profile, void* parameter) {
 
 } // namespace
 
-bool RunningAccountRead(RunningAccount* account) {
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    DWORD length = 0;
-    const BOOL known = GetTokenInformation(token, TokenUser, account, sizeof *account, &length);
-    CloseHandle(token);
-    return known != 0;
-}
-
 bool UserHivesRunningSid(char* sid) {
     if (userHivesRunningSid != nullptr)
         return std::snprintf(sid, SID_TEXT_CAPACITY, "%s", userHivesRunningSid) < SID_TEXT_CAPACITY;
-    RunningAccount account;
-    return RunningAccountRead(&account) && SidFormat(static_cast<const SID*>(account.user.User.Sid), sid);
+    SecurityUser account;
+    return SecurityUserRead(&account) && SidFormat(static_cast<const SID*>(account.user.User.Sid), sid);
 }
 
 // Without the running account's SID its own hive would be visited as

@@ -20,14 +20,6 @@ struct UserHive {
     LONG classesError;
 };
 
-// The running account, with room for the longest SID.
-union RunningAccount {
-    TOKEN_USER user;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-};
-// False when the process's token cannot be read.
-bool RunningAccountRead(RunningAccount* account);
-
 // Tests only: when set, the account taken for the one running the program.
 extern const char* userHivesRunningSid;
 

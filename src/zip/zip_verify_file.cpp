@@ -1,6 +1,7 @@
 // The verifier over an archive file on disk.
 #include <windows.h>
 
+#include "platform/wide_files.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_verify.h"
 
@@ -38,9 +39,10 @@ int64_t ReadFileAt(void* context, uint64_t offset, uint8_t* buffer, uint32_t cou
 
 int ZipVerifyArchiveFile(const wchar_t* path, const ZipVerifyExpected* expected, uint32_t count) {
     if (path == nullptr || *path == L'\0') return ZIP_ERR_OPEN;
-    // Nobody may write to the archive while it is read back.
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    // Nobody may write to the archive while it is read back. Windows 9x opens
+    // it by its ANSI name, as it was written.
+    HANDLE file =
+        WideOpenFile(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
     if (file == INVALID_HANDLE_VALUE) return ZIP_ERR_OPEN;
     DWORD high = 0;
     SetLastError(NO_ERROR);

@@ -67,6 +67,11 @@ int DefaultButton(const Box& box);
 bool AnswerOwnBox(LPTHREAD_START_ROUTINE routine, void* parameter, const std::string& caption,
                   DWORD boxTimeoutMs, DWORD threadTimeoutMs, const std::function<void(const Box&)>& answer);
 
+// A Win32 thread running routine (the win32 thread model has no std::thread);
+// ThreadJoin waits for its end and closes it.
+HANDLE ThreadStart(std::function<void()> routine);
+void ThreadJoin(HANDLE thread);
+
 //--- files, inside the prefix; paths in UTF-8, of any length
 std::wstring Wide(const std::string& utf8); // long paths (X:\... of 240 or more) in the \\?\ form
 std::string Utf8(const std::wstring& wide);

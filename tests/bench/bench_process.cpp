@@ -2,6 +2,8 @@
 
 #include <tlhelp32.h>
 
+#include <utility>
+
 namespace bench {
 
 Process Start(const std::string& commandLine, const std::string& currentFolder) {
@@ -66,6 +68,30 @@ std::string ProgramPath() {
 
 void SetEnv(const char* name, const char* value) {
     SetEnvironmentVariableA(name, value);
+}
+
+namespace {
+
+DWORD WINAPI RunRoutine(void* parameter) {
+    std::function<void()>* routine = static_cast<std::function<void()>*>(parameter);
+    (*routine)();
+    delete routine;
+    return 0;
+}
+
+} // namespace
+
+HANDLE ThreadStart(std::function<void()> routine) {
+    std::function<void()>* owned = new std::function<void()>(std::move(routine));
+    HANDLE thread = CreateThread(nullptr, 0, RunRoutine, owned, 0, nullptr);
+    if (thread == nullptr) delete owned;
+    return thread;
+}
+
+void ThreadJoin(HANDLE thread) {
+    if (thread == nullptr) return;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
 }
 
 } // namespace bench

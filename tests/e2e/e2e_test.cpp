@@ -279,11 +279,15 @@ void ExpectOtherUserCleaned(bool win9x) {
 } // namespace
 
 // From the first stage's confirmation through the copy's last box; run in
-// English, French and Spanish, and on Windows 98.
+// English, French and Spanish, and on Windows 98, 2000, XP and 10.
 TEST(EndToEnd, WholeUninstall) {
     FreshInstallation();
     bool win9x = Windows9x();
     if (win9x) e2e::WriteAutoexec();
+    // Windows 2000 and XP run in their own profile layout (xp-profiles.sh).
+    if (LOBYTE(LOWORD(GetVersion())) == 5) {
+        EXPECT_EQ(e2e::ProductShortcuts().front().rfind("C:\\Documents and Settings\\", 0), 0u);
+    }
     std::string title = Text(MSG_TITLE);
 
     bench::Process first = bench::Start("\"C:\\Apps\\KIVO\\uninstKIVO.exe\"", INSTALL_FOLDER);

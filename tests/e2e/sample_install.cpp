@@ -73,10 +73,14 @@ void MakeShortcut(const std::string& path, const std::string& target) {
     link->Release();
 }
 
-std::string Desktop() {
+std::string ShellFolder(int csidl) {
     char path[MAX_PATH] = "";
-    SHGetFolderPathA(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, path);
+    SHGetFolderPathA(nullptr, csidl, nullptr, 0, path);
     return path;
+}
+
+std::string Desktop() {
+    return ShellFolder(CSIDL_DESKTOPDIRECTORY);
 }
 
 // Profiles laid out as the walk expects them: the real user's desktop, the
@@ -88,9 +92,7 @@ std::string Profiles() {
 }
 
 std::string StartMenuName() {
-    char path[MAX_PATH] = "";
-    SHGetFolderPathA(nullptr, CSIDL_STARTMENU, nullptr, 0, path);
-    std::string menu = path;
+    std::string menu = ShellFolder(CSIDL_STARTMENU);
     return menu.substr(menu.rfind('\\') + 1);
 }
 
@@ -105,7 +107,14 @@ std::string Alice() {
     return Profiles() + "\\alice";
 }
 const char* const CAROL = "C:\\Elsewhere\\carol";
-const char* const COMMON_START_MENU = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu";
+// All users' folders: below ProgramData and Public since Vista, All Users
+// before (the layout the Windows 2000 and XP runs lay out).
+std::string CommonStartMenu() {
+    return ShellFolder(CSIDL_COMMON_STARTMENU);
+}
+std::string CommonDesktop() {
+    return ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
+}
 
 // Where each profile keeps its start menu and Quick Launch since Vista.
 std::vector<std::string> VistaProfiles() {
@@ -116,6 +125,14 @@ std::string StartMenuOf(const std::string& profile) {
 }
 std::string QuickLaunchOf(const std::string& profile) {
     return profile + "\\AppData\\Roaming\\Microsoft\\Internet Explorer\\Quick Launch";
+}
+// Where the current user's application data lies in the profile before Vista
+// ("Application Data"), the same folder of a profile; "" in the Vista layout.
+std::string OldQuickLaunchOf(const std::string& profile) {
+    const std::string appData = ShellFolder(CSIDL_APPDATA), own = UserProfile() + "\\";
+    if (appData.compare(0, own.size(), own) != 0 || appData.substr(own.size()) == "AppData\\Roaming")
+        return "";
+    return profile + "\\" + appData.substr(own.size()) + "\\Microsoft\\Internet Explorer\\Quick Launch";
 }
 
 void RegisterProfiles() {
@@ -187,17 +204,16 @@ std::vector<std::string> ProgramFiles() {
 // before Vista; the rest is where Vista to 11 keep them.
 std::vector<std::string> ProductShortcuts() {
     std::string menu = StartMenuName();
-    std::string profiles = Profiles();
     std::vector<std::string> links = {Desktop() + "\\KIVO.lnk",
-                                      profiles + "\\Public\\Desktop\\KIVO data.lnk",
+                                      CommonDesktop() + "\\KIVO data.lnk",
                                       Alice() + "\\Desktop\\KIVO.lnk",
                                       Alice() + "\\" + menu + "\\Programs\\KIVO\\KIVO.lnk",
                                       Alice() + "\\" + menu + "\\Programs\\KIVO\\Manual.lnk",
                                       UserProfile() + "\\" + menu + "\\Programs\\KIVO\\KIVO.lnk",
                                       UserProfile() + "\\" + menu + "\\Programs\\Tools\\KIVO.lnk",
                                       std::string(CAROL) + "\\Desktop\\KIVO.lnk",
-                                      std::string(COMMON_START_MENU) + "\\KIVO.lnk",
-                                      std::string(COMMON_START_MENU) + "\\Programs\\KIVO\\KIVO.lnk"};
+                                      CommonStartMenu() + "\\KIVO.lnk",
+                                      CommonStartMenu() + "\\Programs\\KIVO\\KIVO.lnk"};
     for (const std::string& profile : VistaProfiles()) {
         for (const char* link : {"\\Programs\\KIVO\\KIVO.lnk", "\\Programs\\KIVO\\Manual.lnk",
                                  "\\Programs\\Startup\\KIVO.lnk", "\\Programs\\Tools\\KIVO.lnk"})
@@ -205,6 +221,7 @@ std::vector<std::string> ProductShortcuts() {
         for (const char* link :
              {"\\KIVO.lnk", "\\User Pinned\\TaskBar\\KIVO.lnk", "\\User Pinned\\StartMenu\\KIVO.lnk"})
             links.push_back(QuickLaunchOf(profile) + link);
+        if (!OldQuickLaunchOf(profile).empty()) links.push_back(OldQuickLaunchOf(profile) + "\\KIVO.lnk");
     }
     return links;
 }
@@ -213,7 +230,7 @@ std::vector<std::string> ProductGroups() {
     std::string menu = StartMenuName();
     std::vector<std::string> groups = {Alice() + "\\" + menu + "\\Programs\\KIVO",
                                        UserProfile() + "\\" + menu + "\\Programs\\KIVO",
-                                       std::string(COMMON_START_MENU) + "\\Programs\\KIVO"};
+                                       CommonStartMenu() + "\\Programs\\KIVO"};
     for (const std::string& profile : VistaProfiles())
         groups.push_back(StartMenuOf(profile) + "\\Programs\\KIVO");
     return groups;
@@ -221,7 +238,7 @@ std::vector<std::string> ProductGroups() {
 
 std::vector<std::string> WindowsFolders() {
     std::vector<std::string> folders = {UserProfile() + "\\" + StartMenuName() + "\\Programs",
-                                        std::string(COMMON_START_MENU) + "\\Programs"};
+                                        CommonStartMenu() + "\\Programs"};
     for (const std::string& profile : VistaProfiles()) {
         folders.push_back(StartMenuOf(profile) + "\\Programs\\Startup");
         folders.push_back(QuickLaunchOf(profile) + "\\User Pinned\\TaskBar");
@@ -233,8 +250,8 @@ std::vector<std::string> ForeignShortcuts() {
     std::string menu = StartMenuName();
     std::vector<std::string> links = {Desktop() + "\\Other.lnk", Desktop() + "\\KIVO2.lnk",
                                       UserProfile() + "\\" + menu + "\\Programs\\Tools\\Other.lnk",
-                                      Profiles() + "\\Public\\Desktop\\Other.lnk",
-                                      std::string(COMMON_START_MENU) + "\\Programs\\Other.lnk"};
+                                      CommonDesktop() + "\\Other.lnk",
+                                      CommonStartMenu() + "\\Programs\\Other.lnk"};
     for (const std::string& profile : VistaProfiles()) {
         links.push_back(StartMenuOf(profile) + "\\Programs\\Tools\\Other.lnk");
         for (const char* link :

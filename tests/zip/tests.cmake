@@ -12,6 +12,9 @@ kivo_add_test(NAME zip_container_test SOURCES
   ARGS --gtest_filter=-*FourGibibyte*
   ENV "KIVO_POSTCHECK=python3 ${CMAKE_CURRENT_LIST_DIR}/check_archives.py"
   "KIVO_COPY_IN=${ZIP_GOLDEN}")
+# The verifier on Windows 9x's ANSI path.
+kivo_add_test(NAME zip_verify_test_win98 TARGET zip_container_test ARGS --gtest_filter=ZipVerifyFile.*
+  ENV KIVO_WINVER=win98)
 # Archives a file of 4 GiB (about two minutes): a ctest entry of its own,
 # labelled slow, so that it runs beside the others and can be left out.
 kivo_add_test(NAME zip_limits_test TARGET zip_container_test

@@ -10,8 +10,6 @@
 #include <windows.h>
 #include <winioctl.h>
 
-#include <thread>
-
 using namespace ziptest;
 
 namespace {
@@ -30,10 +28,10 @@ std::string ReadAll(const std::string& path) {
 struct PipeSink {
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     std::string bytes;
-    std::thread reader;
+    HANDLE reader;
     PipeSink() {
         CreatePipe(&readEnd, &writeEnd, nullptr, 4096);
-        reader = std::thread([this] {
+        reader = bench::ThreadStart([this] {
             char chunk[4096];
             DWORD got = 0;
             while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0)
@@ -42,7 +40,7 @@ struct PipeSink {
     }
     std::string Finish() {
         CloseHandle(writeEnd);
-        reader.join();
+        bench::ThreadJoin(reader);
         CloseHandle(readEnd);
         return bytes;
     }
@@ -51,17 +49,17 @@ struct PipeSink {
 // A pipe that delivers data from a thread of its own, as a source.
 struct PipeSource {
     HANDLE readEnd = nullptr, writeEnd = nullptr;
-    std::thread writer;
+    HANDLE writer;
     explicit PipeSource(const std::string& data) {
         CreatePipe(&readEnd, &writeEnd, nullptr, 4096);
-        writer = std::thread([this, data] {
+        writer = bench::ThreadStart([this, data] {
             DWORD put = 0;
             WriteFile(writeEnd, data.data(), DWORD(data.size()), &put, nullptr);
             CloseHandle(writeEnd);
         });
     }
     ~PipeSource() {
-        writer.join();
+        bench::ThreadJoin(writer);
         CloseHandle(readEnd);
     }
 };

@@ -247,6 +247,10 @@ std::wstring WidePathOf(const std::string& name) {
 } // namespace
 
 int Verify(const std::string& archive, const std::vector<Expected>& entries) {
+    return VerifyWide(WidePathOf(archive), entries);
+}
+
+int VerifyWide(const std::wstring& path, const std::vector<Expected>& entries) {
     std::vector<ZipVerifyExpected> expected;
     const std::string zeros(1 << 20, '\0');
     for (const Expected& e : entries) {
@@ -258,7 +262,7 @@ int Verify(const std::string& archive, const std::vector<Expected>& entries) {
         expected.push_back(
             {e.name.data(), uint32_t(e.name.size()), crc, e.zeros != 0 ? e.zeros : e.content.size()});
     }
-    return ZipVerifyArchiveFile(WidePathOf(archive).c_str(), expected.data(), uint32_t(expected.size()));
+    return ZipVerifyArchiveFile(path.c_str(), expected.data(), uint32_t(expected.size()));
 }
 
 } // namespace ziptest

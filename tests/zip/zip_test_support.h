@@ -79,5 +79,7 @@ void Declare(const std::string& archive, const std::vector<Expected>& entries,
 // ZipVerifyArchiveFile over archive (a file under C:\ziptest) and these entries;
 // Declare verifies every archive it declares.
 int Verify(const std::string& archive, const std::vector<Expected>& entries);
+// The same over a file named by its wide path.
+int VerifyWide(const std::wstring& path, const std::vector<Expected>& entries);
 
 } // namespace ziptest

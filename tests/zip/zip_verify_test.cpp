@@ -1,6 +1,7 @@
 // The verifier over archive files that the writer made (every declared
 // archive is verified too, see Declare): damaged and cut copies are refused,
-// a file still open for writing is not read, and the file is free afterwards.
+// a file still open for writing is not read, and the file is free afterwards;
+// Windows 9x reads it by its ANSI name (zip_verify_test_win98).
 #include "zip/zip.h"
 #include "zip/zip_verify.h"
 #include "zip_test_support.h"
@@ -54,4 +55,23 @@ TEST(ZipVerifyFile, DamagedOrCutCopiesAreRefusedAndTheFileStaysFree) {
     EXPECT_EQ(Verify("verified.zip", entries), ZIP_ERR_OPEN);
     CloseHandle(writer);
     EXPECT_EQ(Verify("verified.zip", entries), ZIP_OK);
+}
+
+// Windows 9x has only failing stubs of the wide file calls: the archive is
+// opened by its name in the ANSI code page there, so a name with no spelling
+// in it (Greek in Western Windows) cannot be an archive that system wrote.
+TEST(ZipVerifyFile, WindowsNineXOpensByTheAnsiName) {
+    const std::vector<Expected> entries = {{"notes.txt", MakeData(5000, 't', 23)}};
+    ZipArchive* archive = nullptr;
+    ASSERT_EQ(ZipCreateArchiveFile(&archive, PathOf("family.zip").c_str(), nullptr), ZIP_OK);
+    ASSERT_EQ(ZipAddEntry(archive, "notes.txt", entries[0].content.data(),
+                          uint32_t(entries[0].content.size()), ZIP_KIND_MEMORY),
+              ZIP_OK);
+    ASSERT_EQ(ZipCloseArchive(archive), ZIP_OK);
+    EXPECT_EQ(Verify("family.zip", entries), ZIP_OK);
+    const std::wstring greek = bench::Wide(PathOf("family.zip")) + L"\u03A9.zip";
+    ASSERT_TRUE(CopyFileW(bench::Wide(PathOf("family.zip")).c_str(), greek.c_str(), TRUE));
+    const bool windows9x = (GetVersion() & 0x80000000u) != 0;
+    EXPECT_EQ(VerifyWide(greek, entries), windows9x ? ZIP_ERR_OPEN : ZIP_OK);
+    DeleteFileW(greek.c_str());
 }
