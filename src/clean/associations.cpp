@@ -48,20 +48,19 @@ const char* const shellClasses[] = {
     "VBSFile",   "WSFFile",
 };
 
-// Whether an extension other than ours names programKey as its class. When
-// the classes cannot be read through, the key counts as used.
-bool OtherExtensionNames(const char* programKey, const char* ownExtension) {
+// Whether an extension other than ours names programKey as its class in
+// classes. When they cannot be read through, the key counts as used.
+bool OtherExtensionNames(HKEY classes, const char* programKey, const char* ownExtension) {
     for (DWORD index = 0;; ++index) {
         char name[KEY_NAME_CAPACITY];
         DWORD length = sizeof name;
-        const LONG listed =
-            RegEnumKeyExA(HKEY_CLASSES_ROOT, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        const LONG listed = RegEnumKeyExA(classes, index, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (listed == ERROR_NO_MORE_ITEMS) return false;
         if (listed != ERROR_SUCCESS) return true;
         if (name[0] != '.' || lstrcmpiA(name, ownExtension) == 0) continue;
         void* data = nullptr;
         DWORD size = 0;
-        const int type = RegistryReadValue(HKEY_CLASSES_ROOT, name, nullptr, &data, &size);
+        const int type = RegistryReadValue(classes, name, nullptr, &data, &size);
         const bool names = (type == REG_SZ || type == REG_EXPAND_SZ) && data != nullptr &&
                            lstrcmpiA(static_cast<const char*>(data), programKey) == 0;
         std::free(data);
@@ -70,25 +69,31 @@ bool OtherExtensionNames(const char* programKey, const char* ownExtension) {
 }
 
 // A program key that is not the product's alone: another extension's key, a
-// class of the shell, or the class of another extension as well.
-bool ProgramKeyShared(const char* programKey, const char* ownExtension) {
+// class of the shell, or the class of another extension as well. A user's
+// extensions fall back on the machine's, so those count too.
+bool ProgramKeyShared(HKEY classes, const char* programKey, const char* ownExtension) {
     if (programKey[0] == '.') return true;
     for (const char* shellClass : shellClasses)
         if (lstrcmpiA(programKey, shellClass) == 0) return true;
-    return OtherExtensionNames(programKey, ownExtension);
+    return OtherExtensionNames(classes, programKey, ownExtension) ||
+           (classes != HKEY_CLASSES_ROOT && OtherExtensionNames(HKEY_CLASSES_ROOT, programKey, ownExtension));
 }
 
 } // namespace
 
+int AssociationRemove(const char* extension) {
+    return AssociationRemoveFrom(HKEY_CLASSES_ROOT, extension);
+}
+
 // The program key goes only when it is the product's alone (no other
 // extension and not the shell uses it); a name that is not a key directly
-// under HKEY_CLASSES_ROOT is refused.
-int AssociationRemove(const char* extension) {
+// under the classes' root is refused.
+int AssociationRemoveFrom(HKEY classes, const char* extension) {
     char keyName[EXTENSION_CAPACITY];
     if (extension == nullptr || !ExtensionKeyName(extension, keyName)) return 1;
     void* data = nullptr;
     DWORD size = 0;
-    const int type = RegistryReadValue(HKEY_CLASSES_ROOT, keyName, nullptr, &data, &size);
+    const int type = RegistryReadValue(classes, keyName, nullptr, &data, &size);
     if (type < 0) return 0;
     const char* programKey = static_cast<const char*>(data);
     const size_t programLength = programKey != nullptr ? strnlen(programKey, size) : 0;
@@ -102,11 +107,11 @@ int AssociationRemove(const char* extension) {
         if (name != nullptr) {
             std::memcpy(name, programKey, programLength);
             name[programLength] = '\0';
-            if (!ProgramKeyShared(name, keyName)) RegistryDeleteKeyTree(HKEY_CLASSES_ROOT, name);
+            if (!ProgramKeyShared(classes, name, keyName)) RegistryDeleteKeyTree(classes, name);
             std::free(name);
         }
     }
     std::free(data);
-    RegistryDeleteKeyTree(HKEY_CLASSES_ROOT, keyName);
+    RegistryDeleteKeyTree(classes, keyName);
     return 0;
 }

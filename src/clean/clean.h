@@ -33,7 +33,15 @@ extern int (*shortcutUnpin)(const char* path, const char* verb);
 
 //--- file associations
 int AssociationRemove(const char* extension);
+// The same below another root of classes (a user's Software\Classes or
+// classes hive). 0 removed or absent; 1 no extension; 2 its class is not a
+// text; 3 its class is no key name.
+int AssociationRemoveFrom(HKEY classes, const char* extension);
 
 //--- environment variables
 void EnvironmentRemoveVariables();
+// The user's variables from the root of a user's hive; calls failed with
+// each variable that could not be deleted. True when one went.
+bool EnvironmentRemoveUserVariables(HKEY userRoot, void (*failed)(const char* name, void* context),
+                                    void* context);
 int AutoexecRemoveVariable(const char* name);

@@ -32,6 +32,17 @@ void EnvironmentRemoveVariables() {
         if (AutoexecRemoveVariable(name) == 0) restartNeeded = -1;
 }
 
+bool EnvironmentRemoveUserVariables(HKEY userRoot, void (*failed)(const char* name, void* context),
+                                    void* context) {
+    bool removed = false;
+    for (const char* name : VARIABLES) {
+        const int result = RegistryDeleteValue(userRoot, "Environment", name);
+        if (result == 0) removed = true;
+        if (result < 0) failed(name, context);
+    }
+    return removed;
+}
+
 // The file is opened with read sharing only, so nobody writes it between our
 // read and our write. Its size is taken from the open file, so a file that
 // changed after it was found is never cut short.

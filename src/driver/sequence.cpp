@@ -8,6 +8,7 @@
 #include "driver/driver_state.h"
 #include "driver/files_step.h"
 #include "driver/message_box.h"
+#include "driver/other_users.h"
 #include "driver/run_log.h"
 #include "driver/stages.h"
 #include "driver/unattended.h"
@@ -42,9 +43,8 @@ static void DeleteRegistryEntries(int removeUserSettings) {
     if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
         RunLogRemovalFailed("registry key",
                             "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO");
-    if (removeUserSettings != 0 && RegistryDeleteKeyTree(HKEY_CURRENT_USER, "Software\\TMW\\KIVO") == 0) {
-        RegistryDeleteKeyIfEmpty(HKEY_CURRENT_USER, "Software\\TMW"); // other products of the maker keep it
-    }
+    if (removeUserSettings != 0) UserSettingsRemove(HKEY_CURRENT_USER);
+    OtherUsersRemoveTraces(removeUserSettings);
 }
 
 void RunUninstallSequence(const char* shortcutFolder, const char* dataFolder, int removeUserSettings) {

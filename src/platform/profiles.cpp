@@ -61,6 +61,29 @@ bool JoinPath(const char* folder, const char* relative, char* path) {
     return true;
 }
 
+// Calls visit with the name of each key of the list and the profile's
+// folder; false when a folder's path does not fit.
+bool VisitKeys(HKEY list, void (*visit)(const char* key, const char* profile, void* context), void* context) {
+    bool complete = true;
+    char name[KEY_NAME_CAPACITY];
+    char path[MAX_PATH];
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = KEY_NAME_CAPACITY;
+        const LONG listed = RegEnumKeyExA(list, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
+        if (listed == ERROR_MORE_DATA) continue; // a name no profile's key has
+        if (listed != ERROR_SUCCESS) break;
+        const PathRead read = ReadPath(list, name, "ProfileImagePath", path);
+        if (read == PATH_READ) visit(name, path, context);
+        if (read == PATH_TOO_LONG) complete = false;
+    }
+    return complete;
+}
+
+struct FolderVisit {
+    void (*visit)(const char* profile, void* context);
+    void* context;
+};
+
 } // namespace
 
 bool ProfileListReadPath(const char* name, char* path) {
@@ -68,24 +91,27 @@ bool ProfileListReadPath(const char* name, char* path) {
     return OpenList(&list) && ReadPath(list.key, "", name, path) == PATH_READ;
 }
 
+bool ProfilesVisitUsers(void (*visit)(const char* key, const char* profile, void* context), void* context) {
+    ListHolder list;
+    return !OpenList(&list) || VisitKeys(list.key, visit, context);
+}
+
 bool ProfilesVisit(void (*visit)(const char* profile, void* context), void* context) {
     ListHolder list;
     if (!OpenList(&list)) return true;
-    bool complete = true;
+    FolderVisit folders = {visit, context};
+    bool complete = VisitKeys(
+        list.key,
+        [](const char*, const char* profile, void* parameter) {
+            const FolderVisit* folders = static_cast<const FolderVisit*>(parameter);
+            folders->visit(profile, folders->context);
+        },
+        &folders);
     char path[MAX_PATH];
     const auto visitAt = [&](PathRead read) {
         if (read == PATH_READ) visit(path, context);
         if (read == PATH_TOO_LONG) complete = false;
     };
-    char name[KEY_NAME_CAPACITY];
-    for (DWORD index = 0;; ++index) {
-        DWORD nameLength = KEY_NAME_CAPACITY;
-        const LONG listed =
-            RegEnumKeyExA(list.key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
-        if (listed == ERROR_MORE_DATA) continue; // a name no profile's key has
-        if (listed != ERROR_SUCCESS) break;
-        visitAt(ReadPath(list.key, name, "ProfileImagePath", path));
-    }
     for (const char* shared : {"Public", "Default"})
         visitAt(ReadPath(list.key, "", shared, path));
     char folder[MAX_PATH];

@@ -14,3 +14,7 @@ bool ProfileListReadPath(const char* name, char* path);
 // profiles' folder ("AllUsersProfile", "DefaultUserProfile"). False when a
 // named folder could not be visited because its path does not fit.
 bool ProfilesVisit(void (*visit)(const char* profile, void* context), void* context);
+
+// Calls visit with the name of each user's key of the list (the account's
+// SID on the NT family) and that profile's folder. False as above.
+bool ProfilesVisitUsers(void (*visit)(const char* key, const char* profile, void* context), void* context);

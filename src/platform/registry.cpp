@@ -130,16 +130,23 @@ int RegistryDeleteKeyTree(HKEY root, const char* path) {
     return DeleteKeyAt(root, work);
 }
 
+int RegistryDeleteValue(HKEY root, const char* key, const char* name) {
+    KeyHolder holder;
+    const LONG opened = RegOpenKeyExA(root, key, 0, KEY_SET_VALUE, &holder.key);
+    if (opened != ERROR_SUCCESS) {
+        holder.key = nullptr;
+        return opened == ERROR_FILE_NOT_FOUND ? 1 : -1;
+    }
+    const LONG deleted = RegDeleteValueA(holder.key, name);
+    if (deleted == ERROR_FILE_NOT_FOUND) return 1;
+    return deleted == ERROR_SUCCESS ? 0 : -1;
+}
+
 int RegistryDeleteEnvironmentValue(const char* name, bool machineWide) {
     HKEY root = machineWide ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     const char* key =
         machineWide ? "System\\CurrentControlSet\\Control\\Session Manager\\Environment" : "Environment";
-    KeyHolder holder;
-    if (RegOpenKeyExA(root, key, 0, KEY_SET_VALUE, &holder.key) != ERROR_SUCCESS) {
-        holder.key = nullptr;
-        return -1;
-    }
-    return RegDeleteValueA(holder.key, name) == ERROR_SUCCESS ? 0 : -1;
+    return RegistryDeleteValue(root, key, name) == 0 ? 0 : -1;
 }
 
 // RegDeleteKeyA alone would not do: Windows 9x deletes whole trees, and

@@ -29,6 +29,8 @@ SecurityCalls CallsFind() {
         Advapi<decltype(calls.setSecurityDescriptorDacl)>("SetSecurityDescriptorDacl");
     calls.setSecurityDescriptorControl =
         Advapi<decltype(calls.setSecurityDescriptorControl)>("SetSecurityDescriptorControl");
+    calls.regLoadKey = Advapi<decltype(calls.regLoadKey)>("RegLoadKeyA");
+    calls.regUnLoadKey = Advapi<decltype(calls.regUnLoadKey)>("RegUnLoadKeyA");
     return calls;
 }
 
@@ -89,21 +91,24 @@ const SecurityCalls& SecurityCallsGet() {
     return calls;
 }
 
-bool SecurityPrivateMake(SecurityPrivate* made) {
+bool SecurityUserRead(SecurityUser* user) {
     const SecurityCalls& calls = SecurityCallsGet();
-    if (calls.openProcessToken == nullptr || calls.getTokenInformation == nullptr ||
-        calls.initializeAcl == nullptr || calls.addAccessAllowedAce == nullptr || calls.getAce == nullptr ||
-        calls.initializeSecurityDescriptor == nullptr || calls.setSecurityDescriptorDacl == nullptr)
-        return false;
+    if (calls.openProcessToken == nullptr || calls.getTokenInformation == nullptr) return false;
     HANDLE token;
     if (!calls.openProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } owner;
     DWORD length = 0;
-    const BOOL known = calls.getTokenInformation(token, TokenUser, &owner, sizeof owner, &length);
+    const BOOL known = calls.getTokenInformation(token, TokenUser, user, sizeof *user, &length);
     CloseHandle(token);
+    return known != FALSE;
+}
+
+bool SecurityPrivateMake(SecurityPrivate* made) {
+    const SecurityCalls& calls = SecurityCallsGet();
+    if (calls.initializeAcl == nullptr || calls.addAccessAllowedAce == nullptr || calls.getAce == nullptr ||
+        calls.initializeSecurityDescriptor == nullptr || calls.setSecurityDescriptorDacl == nullptr)
+        return false;
+    SecurityUser owner;
+    const bool known = SecurityUserRead(&owner);
     NtSid system;
     NtSid administrators;
     NtSidMake(&system, SECURITY_LOCAL_SYSTEM_RID, 0, 1);

@@ -8,7 +8,8 @@
 #include <cstddef>
 
 // The advapi32 calls of the NT family that the program uses; all null on
-// Windows 9x, each null where the system lacks it.
+// Windows 9x, each null where the system lacks it. Loading other users' hives
+// is for the NT family only, so its calls are here too.
 struct SecurityCalls {
     decltype(&OpenProcessToken) openProcessToken;
     decltype(&GetTokenInformation) getTokenInformation;
@@ -20,8 +21,18 @@ struct SecurityCalls {
     decltype(&InitializeSecurityDescriptor) initializeSecurityDescriptor;
     decltype(&SetSecurityDescriptorDacl) setSecurityDescriptorDacl;
     decltype(&SetSecurityDescriptorControl) setSecurityDescriptorControl; // 2000 and later
+    decltype(&RegLoadKeyA) regLoadKey;
+    decltype(&RegUnLoadKeyA) regUnLoadKey;
 };
 const SecurityCalls& SecurityCallsGet();
+
+// The process's user, with room for the longest SID.
+union SecurityUser {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+};
+// False on Windows 9x, or when the process's token cannot be read.
+bool SecurityUserRead(SecurityUser* user);
 
 // A descriptor giving full control to the current user, SYSTEM and the
 // Administrators, passed on to whatever is made inside, and taking nothing

@@ -109,6 +109,13 @@ bool RegValueExists(HKEY root, const std::string& key, const char* name);
 bool RegGetString(HKEY root, const std::string& key, const char* name, std::string& value);
 bool RegGetDword(HKEY root, const std::string& key, const char* name, DWORD& value);
 void RegDeleteTree(HKEY root, const std::string& key);
+// Hive files: the key's tree saved into a new file (the registry's own save
+// call, whose files Wine can load back), loaded under HKEY_USERS\name and
+// unloaded; the backup and restore privileges are enabled for each call.
+bool RegSaveHive(HKEY root, const std::string& key, const std::string& file);
+LONG RegLoadHive(const std::string& name, const std::string& file);
+LONG RegUnloadHive(const std::string& name);
+std::vector<std::string> RegSubkeys(HKEY root, const std::string& key);
 
 //--- environment of this process
 void SetEnv(const char* name, const char* value); // null value removes it

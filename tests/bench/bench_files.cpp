@@ -206,6 +206,55 @@ void RegDeleteTree(HKEY root, const std::string& key) {
 
 namespace {
 
+void EnableHivePrivileges() {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
+    for (const char* name : {"SeBackupPrivilege", "SeRestorePrivilege"}) {
+        TOKEN_PRIVILEGES wanted = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+        if (LookupPrivilegeValueA(nullptr, name, &wanted.Privileges[0].Luid))
+            AdjustTokenPrivileges(token, FALSE, &wanted, 0, nullptr, nullptr);
+    }
+    CloseHandle(token);
+}
+
+} // namespace
+
+bool RegSaveHive(HKEY root, const std::string& key, const std::string& file) {
+    EnableHivePrivileges();
+    HKEY handle;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    const LONG saved = RegSaveKeyA(handle, file.c_str(), nullptr);
+    RegCloseKey(handle);
+    return saved == ERROR_SUCCESS;
+}
+
+LONG RegLoadHive(const std::string& name, const std::string& file) {
+    EnableHivePrivileges();
+    return RegLoadKeyA(HKEY_USERS, name.c_str(), file.c_str());
+}
+
+LONG RegUnloadHive(const std::string& name) {
+    EnableHivePrivileges();
+    return RegUnLoadKeyA(HKEY_USERS, name.c_str());
+}
+
+std::vector<std::string> RegSubkeys(HKEY root, const std::string& key) {
+    std::vector<std::string> names;
+    HKEY handle;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return names;
+    char name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(handle, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.push_back(name);
+    }
+    RegCloseKey(handle);
+    return names;
+}
+
+namespace {
+
 constexpr UINT SHELL_EVENT_MESSAGE = WM_APP + 1;
 HANDLE shellListener = nullptr; // the listening thread
 DWORD shellListenerId = 0;

@@ -5,7 +5,9 @@
 #include "driver/catalogue.h"
 #include "driver/driver_state.h"
 #include "driver/files_step.h"
+#include "driver/run_log.h"
 #include "driver/stages.h"
+#include "platform/user_hives.h"
 #include "zip/zip_test_support.h"
 
 #include <gtest/gtest.h>
@@ -322,4 +324,201 @@ TEST_F(Sequence, LinksAreNeitherArchivedNorFollowed) {
     EXPECT_EQ(NamesIn(archives[0]), (Tree{"KIVO/Data/moved.txt"}));
     EXPECT_FALSE(bench::Exists("C:\\Real\\KIVO\\Data\\moved.txt"));
     EXPECT_EQ(dataFolderKept, 0);
+}
+
+namespace {
+
+const char* const profileList = "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+const char* const hiveScratch = "Software\\KivoHiveScratch";
+const std::string userPrefix = "S-1-5-21-7-7-7-";
+
+// A user's traces of the product and the keys of others beside them.
+void WriteUserTraces(HKEY root, const std::string& key) {
+    for (const char* name : {"KIVO", "REVERIRA", "PATH_OTHER"})
+        ASSERT_TRUE(bench::RegSetString(root, key + "\\Environment", name, "x"));
+    ASSERT_TRUE(bench::RegSetDword(root, key + "\\Software\\TMW\\KIVO", "v", 1));
+    ASSERT_TRUE(bench::RegSetDword(root, key + "\\Software\\TMW\\Other", "v", 1));
+}
+
+void WriteClasses(HKEY root, const std::string& key) {
+    ASSERT_TRUE(bench::RegSetString(root, key + "\\.KVO", nullptr, "KIVO.Document"));
+    ASSERT_TRUE(bench::RegSetString(root, key + "\\KIVO.Document\\shell\\open\\command", nullptr, "kivo"));
+    ASSERT_TRUE(bench::RegSetString(root, key + "\\.GKV", nullptr, "KIVO.Archive"));
+    ASSERT_TRUE(bench::RegSetString(root, key + "\\KIVO.Archive", nullptr, "archive"));
+    ASSERT_TRUE(bench::RegSetString(root, key + "\\.OTH", nullptr, "Other.Document"));
+    ASSERT_TRUE(bench::RegSetString(root, key + "\\Other.Document", nullptr, "other"));
+}
+
+// What is left of the traces ("variables", "settings", "classes"), and
+// whether every foreign key survived.
+std::string TracesLeft(HKEY root, const std::string& user, const std::string& classes) {
+    std::string left;
+    if (bench::RegValueExists(root, user + "\\Environment", "KIVO") ||
+        bench::RegValueExists(root, user + "\\Environment", "REVERIRA"))
+        left += "variables ";
+    if (bench::RegKeyExists(root, user + "\\Software\\TMW\\KIVO")) left += "settings ";
+    for (const std::string& key : {classes, user + "\\Software\\Classes"})
+        if (bench::RegKeyExists(root, key + "\\.KVO") || bench::RegKeyExists(root, key + "\\KIVO.Document") ||
+            bench::RegKeyExists(root, key + "\\.GKV") || bench::RegKeyExists(root, key + "\\KIVO.Archive"))
+            left += "classes ";
+    if (!bench::RegValueExists(root, user + "\\Environment", "PATH_OTHER") ||
+        !bench::RegKeyExists(root, user + "\\Software\\TMW\\Other") ||
+        !bench::RegKeyExists(root, classes + "\\Other.Document") ||
+        !bench::RegKeyExists(root, user + "\\Software\\Classes\\.OTH"))
+        left += "(foreign keys lost)";
+    return left;
+}
+
+// Wine changes a hive loaded from a file in memory only and never writes it
+// back: the file keeps whatever was removed from the loaded hive.
+const char* const allTraces = "variables settings classes classes ";
+
+// Saves a scratch tree of the current user as a hive file.
+void SaveHive(void (*write)(HKEY, const std::string&), const std::string& file) {
+    bench::RegDeleteTree(HKEY_CURRENT_USER, hiveScratch);
+    write(HKEY_CURRENT_USER, hiveScratch);
+    ASSERT_TRUE(bench::RegSaveHive(HKEY_CURRENT_USER, hiveScratch, file));
+    bench::RegDeleteTree(HKEY_CURRENT_USER, hiveScratch);
+}
+
+// Profiles of other users: 1001 logged on (its hive and classes hive loaded
+// under its SID), 1002 not (its NTUSER.DAT and UsrClass.dat in its folder),
+// 1003 with a damaged hive file, 1004 without one, and a ".bak" key that
+// names 1002's folder again.
+class OtherUsers : public Sequence {
+  protected:
+    void SetUp() override {
+        Sequence::SetUp();
+        for (const char* user : {"1001", "1002", "1003", "1004"}) {
+            const std::string folder = std::string("C:\\users\\hive") + user;
+            ASSERT_TRUE(bench::MakeFolders(folder + "\\AppData\\Local\\Microsoft\\Windows"));
+            ASSERT_TRUE(bench::RegSetString(HKEY_LOCAL_MACHINE,
+                                            std::string(profileList) + "\\" + userPrefix + user,
+                                            "ProfileImagePath", folder));
+        }
+        ASSERT_TRUE(bench::RegSetString(HKEY_LOCAL_MACHINE,
+                                        std::string(profileList) + "\\" + userPrefix + "1002.bak",
+                                        "ProfileImagePath", "C:\\users\\hive1002"));
+        const auto userHive = [](HKEY root, const std::string& key) {
+            WriteUserTraces(root, key);
+            WriteClasses(root, key + "\\Software\\Classes");
+        };
+        for (const char* user : {"1001", "1002"}) {
+            const std::string folder = std::string("C:\\users\\hive") + user;
+            SaveHive(userHive, folder + "\\NTUSER.DAT");
+            SaveHive(WriteClasses, folder + "\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat");
+        }
+        ASSERT_TRUE(bench::WriteFileBytes("C:\\users\\hive1003\\NTUSER.DAT", "regf but not really a hive"));
+        ASSERT_EQ(bench::RegLoadHive(userPrefix + "1001", "C:\\users\\hive1001\\NTUSER.DAT"), ERROR_SUCCESS);
+        ASSERT_EQ(bench::RegLoadHive(userPrefix + "1001_Classes",
+                                     "C:\\users\\hive1001\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"),
+                  ERROR_SUCCESS);
+        usersBefore = bench::RegSubkeys(HKEY_USERS, "");
+        ASSERT_TRUE(bench::MakeFolders("C:\\Seq\\KIVO"));
+        ASSERT_TRUE(bench::WriteFileBytes("C:\\Seq\\KIVO\\notes.txt", "data"));
+        DeleteFileA(logPath);
+        ASSERT_EQ(RunLogOpen(logPath, true, "copy"), 0);
+        removalsFailed = 0;
+        environmentChanged = 0;
+    }
+    void TearDown() override {
+        RunLogClose();
+        userHivesRunningSid = nullptr;
+        bench::RegUnloadHive(userPrefix + "1001_Classes");
+        bench::RegUnloadHive(userPrefix + "1001");
+        for (const char* user : {"1001", "1002", "1003", "1004", "1002.bak"})
+            bench::RegDeleteTree(HKEY_LOCAL_MACHINE, std::string(profileList) + "\\" + userPrefix + user);
+        bench::RemoveTree("C:\\users\\hive1001");
+        bench::RemoveTree("C:\\users\\hive1002");
+        bench::RemoveTree("C:\\users\\hive1003");
+        bench::RemoveTree("C:\\users\\hive1004");
+        DeleteFileA(logPath);
+        Sequence::TearDown();
+    }
+
+    // The traces left in the hive files of 1002, loaded again for a look.
+    static std::string LeftInFiles() {
+        const std::string user = "KivoLook", classes = "KivoLookClasses";
+        if (bench::RegLoadHive(user, "C:\\users\\hive1002\\NTUSER.DAT") != ERROR_SUCCESS)
+            return "(not loaded)";
+        if (bench::RegLoadHive(classes,
+                               "C:\\users\\hive1002\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat") !=
+            ERROR_SUCCESS) {
+            bench::RegUnloadHive(user);
+            return "(classes not loaded)";
+        }
+        const std::string left = TracesLeft(HKEY_USERS, user, classes);
+        EXPECT_EQ(bench::RegUnloadHive(classes), ERROR_SUCCESS);
+        EXPECT_EQ(bench::RegUnloadHive(user), ERROR_SUCCESS);
+        return left;
+    }
+
+    static std::string Log() {
+        RunLogClose();
+        std::string text;
+        bench::ReadFileBytes(logPath, text);
+        return text;
+    }
+
+    static constexpr const char* logPath = "C:\\hives-log.txt";
+    std::vector<std::string> usersBefore;
+};
+
+} // namespace
+
+// Whoever runs the program, every other user loses the product's variables,
+// settings and classes, and keeps the rest; a logged-on user's hive is
+// changed where it is loaded, another's file is loaded under a private name
+// and unloaded again. A hive that cannot be loaded is only logged.
+TEST_F(OtherUsers, EveryUsersTracesGoAndForeignKeysStay) {
+    Run("C:\\Seq\\KIVO", 1);
+    EXPECT_EQ(TracesLeft(HKEY_USERS, userPrefix + "1001", userPrefix + "1001_Classes"), "");
+    EXPECT_EQ(LeftInFiles(), bench::UnderWine() ? allTraces : "");
+    EXPECT_EQ(bench::RegSubkeys(HKEY_USERS, ""), usersBefore);
+    EXPECT_EQ(environmentChanged, -1);
+    EXPECT_EQ(removalsFailed, 0);
+    const std::string log = Log();
+    EXPECT_NE(log.find("user " + userPrefix +
+                       "1001 (logged on): .KVO result 0, .GKV result 0, variables "
+                       "removed, settings removed"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("user " + userPrefix +
+                       "1002 (C:\\users\\hive1002\\NTUSER.DAT): .KVO result 0, .GKV "
+                       "result 0, variables removed, settings removed"),
+              std::string::npos);
+    EXPECT_NE(
+        log.find("user " + userPrefix + "1003: the hive C:\\users\\hive1003\\NTUSER.DAT could not be loaded"),
+        std::string::npos);
+    EXPECT_NE(
+        log.find("user " + userPrefix + "1004: the hive C:\\users\\hive1004\\NTUSER.DAT could not be loaded"),
+        std::string::npos);
+    EXPECT_EQ(log.find("1002.bak"), std::string::npos);
+}
+
+// Run as user 1001 (the running account taken for another through the
+// seam, as Wine has one account only): that hive is left to the running
+// user's own removals, and settings are kept for everybody when the caller
+// keeps them. Only an unloaded hive changed: no announcement.
+TEST_F(OtherUsers, RunningAccountIsSkippedAndSettingsKeptWhenAsked) {
+    userHivesRunningSid = "S-1-5-21-7-7-7-1001";
+    Run("C:\\Seq\\KIVO", 0);
+    EXPECT_EQ(TracesLeft(HKEY_USERS, userPrefix + "1001", userPrefix + "1001_Classes"),
+              "variables settings classes classes ");
+    EXPECT_EQ(LeftInFiles(), bench::UnderWine() ? allTraces : "settings ");
+    EXPECT_EQ(bench::RegSubkeys(HKEY_USERS, ""), usersBefore);
+    EXPECT_EQ(environmentChanged, 0);
+    EXPECT_EQ(Log().find("user " + userPrefix + "1001"), std::string::npos);
+}
+
+// A user's class that an extension of the machine names as well stays, as
+// the machine's own would; the user's extension goes.
+TEST_F(OtherUsers, ClassThatTheMachineAlsoNamesStays) {
+    ASSERT_TRUE(bench::RegSetString(HKEY_CLASSES_ROOT, ".kvoshared", nullptr, "KIVO.Document"));
+    Run("C:\\Seq\\KIVO", 1);
+    bench::RegDeleteTree(HKEY_CLASSES_ROOT, ".kvoshared");
+    const std::string classes = userPrefix + "1001_Classes";
+    EXPECT_FALSE(bench::RegKeyExists(HKEY_USERS, classes + "\\.KVO"));
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_USERS, classes + "\\KIVO.Document\\shell\\open\\command"));
+    EXPECT_FALSE(bench::RegKeyExists(HKEY_USERS, classes + "\\KIVO.Archive"));
 }

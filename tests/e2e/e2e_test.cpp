@@ -235,6 +235,47 @@ void ExpectUninstalled(bool win9x, const std::vector<std::string>& archives) {
     }
 }
 
+// Another user, not logged on: a profile in the list whose NTUSER.DAT holds
+// the product's variables and settings beside another product's.
+const char* const OTHER_USER_KEY =
+    "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-7-7-7-1002";
+const char* const OTHER_USER_HIVE = "C:\\users\\other\\NTUSER.DAT";
+
+void LayOutOtherUser() {
+    const std::string scratch = "Software\\KivoOtherUser";
+    bench::RegDeleteTree(HKEY_CURRENT_USER, scratch);
+    for (const char* name : {"KIVO", "REVERIRA", "KIVO_OTHER"})
+        ASSERT_TRUE(bench::RegSetString(HKEY_CURRENT_USER, scratch + "\\Environment", name, "x"));
+    for (const char* product : {"KIVO", "Common"})
+        ASSERT_TRUE(bench::RegSetDword(HKEY_CURRENT_USER, scratch + "\\Software\\TMW\\" + product, "v", 1));
+    ASSERT_TRUE(bench::MakeFolders("C:\\users\\other"));
+    DeleteFileA(OTHER_USER_HIVE);
+    ASSERT_TRUE(bench::RegSaveHive(HKEY_CURRENT_USER, scratch, OTHER_USER_HIVE));
+    bench::RegDeleteTree(HKEY_CURRENT_USER, scratch);
+    ASSERT_TRUE(
+        bench::RegSetString(HKEY_LOCAL_MACHINE, OTHER_USER_KEY, "ProfileImagePath", "C:\\users\\other"));
+}
+
+// The other user's hive lost the product's traces (kept them on Windows 9x,
+// which has one user's settings at a time) and kept the rest; it is no
+// longer loaded.
+void ExpectOtherUserCleaned(bool win9x) {
+    ASSERT_EQ(bench::RegLoadHive("KivoOtherUser", OTHER_USER_HIVE), ERROR_SUCCESS);
+    // Wine never writes a hive loaded from a file back to it: there only the
+    // log tells what went.
+    const bool kept = win9x || bench::UnderWine();
+    EXPECT_EQ(bench::RegValueExists(HKEY_USERS, "KivoOtherUser\\Environment", "KIVO"), kept);
+    EXPECT_EQ(bench::RegValueExists(HKEY_USERS, "KivoOtherUser\\Environment", "REVERIRA"), kept);
+    EXPECT_EQ(bench::RegKeyExists(HKEY_USERS, "KivoOtherUser\\Software\\TMW\\KIVO"), kept);
+    EXPECT_TRUE(bench::RegValueExists(HKEY_USERS, "KivoOtherUser\\Environment", "KIVO_OTHER"));
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_USERS, "KivoOtherUser\\Software\\TMW\\Common"));
+    EXPECT_EQ(bench::RegUnloadHive("KivoOtherUser"), ERROR_SUCCESS);
+    for (const std::string& name : bench::RegSubkeys(HKEY_USERS, ""))
+        EXPECT_NE(name.compare(0, 5, "KIVO-"), 0) << "a hive stayed loaded: " << name;
+    bench::RegDeleteTree(HKEY_LOCAL_MACHINE, OTHER_USER_KEY);
+    bench::RemoveTree("C:\\users\\other");
+}
+
 } // namespace
 
 // From the first stage's confirmation through the copy's last box; run in
@@ -324,14 +365,24 @@ TEST(EndToEnd, WholeUninstall) {
 // log, given relative to the current folder, tells every step. On Windows 98
 // the variables leave autoexec.bat, which needs a restart: /norestart reports
 // it (3010), /quiet alone requests it, which Wine accepts without ending
-// anything (1641).
+// anything (1641). Started as a deployment tool starts it as LocalSystem,
+// with TEMP the Windows folder's: another user's hive, not loaded, loses
+// the product's traces too (not on Windows 9x).
 TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
     bool win9x = Windows9x();
     std::vector<std::pair<std::string, long>> runs = {{"/S", 0}};
     if (win9x) runs = {{"/S /NoRestart", 3010}, {"/quiet", 1641}};
+    char windowsFolder[MAX_PATH];
+    ASSERT_NE(GetWindowsDirectoryA(windowsFolder, MAX_PATH), 0u);
+    const std::string systemTemp = std::string(windowsFolder) + "\\Temp";
+    const std::string userTemp = bench::TempFolder();
     for (const auto& run : runs) {
         FreshInstallation();
         if (win9x) e2e::WriteAutoexec();
+        LayOutOtherUser();
+        ASSERT_TRUE(bench::MakeFolders(systemTemp));
+        bench::SetEnv("TEMP", systemTemp.c_str());
+        bench::SetEnv("TMP", systemTemp.c_str());
         ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
         bench::Process first = bench::Start(
             "\"C:\\Apps\\KIVO\\uninstKIVO.exe\" " + run.first + " /log \"kivo run.txt\"", "C:\\logs");
@@ -354,6 +405,9 @@ TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
         const std::string stayed = e2e::PrivateCopyFolder();
         EXPECT_EQ(stayed, "") << "the copy, the first stage or their folder stayed in %TEMP%, holding:\n"
                               << (stayed.empty() ? "" : Joined(bench::ListTree(stayed)));
+        bench::SetEnv("TEMP", userTemp.c_str());
+        bench::SetEnv("TMP", userTemp.c_str());
+        ExpectOtherUserCleaned(win9x);
         if (archives.size() != 1) continue;
 
         std::string code = std::to_string(run.second);
@@ -367,6 +421,9 @@ TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
             {"copy", "step Shortcuts: done"},
             {"copy", "step Associations: .KVO result 0, .GKV result 0"},
             {"copy", win9x ? "step Variables: done, a restart is needed" : "step Variables: done"},
+            {"copy", win9x ? "step Registry: done"
+                           : "user S-1-5-21-7-7-7-1002 (C:\\users\\other\\NTUSER.DAT): .KVO result 0, .GKV "
+                             "result 0, variables removed, settings removed"},
             {"copy", "step Registry: done"},
             {"copy", "step Files: archive " + archives[0] +
                          " written completely and verified; the data folder " + INSTALL_FOLDER +
@@ -385,6 +442,12 @@ TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
         expected.push_back({"first", "uninstKIVO.exe.waiting is deleted once this program has ended"});
         expected.push_back({"first", "exit code " + code + " (uninstalled"});
         ExpectLog("C:\\logs\\kivo run.txt", expected);
+        if (win9x) {
+            std::string log;
+            EXPECT_TRUE(bench::ReadFileBytes("C:\\logs\\kivo run.txt", log));
+            EXPECT_EQ(log.find("user S-1-5-21-7-7-7-1002"), std::string::npos)
+                << "Windows 9x visited another user";
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 // Registry operations against Wine's real registry, under a scratch key.
 #include "platform/registry.h"
+#include "platform/user_hives.h"
 
 #include "bench/bench.h"
 
@@ -168,4 +169,38 @@ TEST_F(Registry, EnvironmentValueDeletedOnceThenReportedMissing) {
     ASSERT_TRUE(bench::RegSetString(HKEY_LOCAL_MACHINE, machine, "REVERIRA", "C:\\Apps", REG_EXPAND_SZ));
     EXPECT_EQ(RegistryDeleteEnvironmentValue("REVERIRA", true), 0);
     EXPECT_FALSE(bench::RegValueExists(HKEY_LOCAL_MACHINE, machine, "REVERIRA"));
+}
+
+// Below any root: a missing key or value is told apart from a deletion that
+// failed (a key opened by a handle that has no right to it).
+TEST_F(Registry, DeleteValueTellsAbsentFromFailed) {
+    const std::string key = std::string(scratch) + "\\Environment";
+    ASSERT_TRUE(bench::RegSetString(HKEY_CURRENT_USER, key, "KIVO", "x"));
+    HKEY root;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, scratch, 0, KEY_READ, &root), ERROR_SUCCESS);
+    EXPECT_EQ(RegistryDeleteValue(root, "Environment", "KIVO"), 0);
+    EXPECT_EQ(RegistryDeleteValue(root, "Environment", "KIVO"), 1);
+    EXPECT_EQ(RegistryDeleteValue(root, "Missing", "KIVO"), 1);
+    RegCloseKey(root);
+    EXPECT_EQ(RegistryDeleteValue(reinterpret_cast<HKEY>(0x1234), "Environment", "KIVO"), -1);
+}
+
+// The running account's SID, as the profile list names the account's own
+// profile: the key whose folder is USERPROFILE.
+TEST_F(Registry, RunningSidNamesTheOwnProfile) {
+    char sid[SID_TEXT_CAPACITY];
+    ASSERT_TRUE(UserHivesRunningSid(sid));
+    std::string profile;
+    ASSERT_TRUE(bench::RegGetString(
+        HKEY_LOCAL_MACHINE,
+        std::string("Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") + sid,
+        "ProfileImagePath", profile))
+        << sid;
+    char expected[MAX_PATH];
+    ASSERT_NE(GetEnvironmentVariableA("USERPROFILE", expected, MAX_PATH), 0u);
+    EXPECT_EQ(lstrcmpiA(profile.c_str(), expected), 0) << profile << " " << expected;
+    userHivesRunningSid = "S-1-5-18";
+    EXPECT_TRUE(UserHivesRunningSid(sid));
+    EXPECT_STREQ(sid, "S-1-5-18");
+    userHivesRunningSid = nullptr;
 }
