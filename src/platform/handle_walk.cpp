@@ -117,8 +117,13 @@ NTSTATUS NativeOpen(HANDLE parent, const wchar_t* name, size_t length, DWORD acc
                     PSECURITY_DESCRIPTOR security, ULONG disposition, ULONG options, HANDLE* opened) {
     UNICODE_STRING text = {USHORT(length * sizeof(wchar_t)), USHORT(length * sizeof(wchar_t)),
                            const_cast<PWSTR>(name)};
-    OBJECT_ATTRIBUTES attributes = {sizeof(OBJECT_ATTRIBUTES), parent,   &text,
-                                    CASE_INSENSITIVE,          security, nullptr};
+    // Filled by name: the 64-bit layout pads between the fields.
+    OBJECT_ATTRIBUTES attributes = {};
+    attributes.Length = sizeof(OBJECT_ATTRIBUTES);
+    attributes.RootDirectory = parent;
+    attributes.ObjectName = &text;
+    attributes.Attributes = CASE_INSENSITIVE;
+    attributes.SecurityDescriptor = security;
     IO_STATUS_BLOCK io = {};
     *opened = INVALID_HANDLE_VALUE;
     HANDLE handle = nullptr;
