@@ -251,12 +251,17 @@ int ListedOf(const unsigned char* record, bool withIndex, HandleListed* listed) 
     return HANDLE_WALK_OK;
 }
 
-// Looks name up in the listing of the folder held by folder (with
-// FILE_LIST_DIRECTORY). The system keeps the first name asked on a handle
-// for all its later queries: the handle serves this one look-up only.
-int HandleListName(HANDLE folder, const wchar_t* name, size_t length, HandleListed* listed) {
+// Looks name up in the listing of the folder held by held. The system keeps
+// the first name asked on a handle for all its later queries, so the
+// question goes to a handle of its own, the same folder opened again.
+int HandleListName(HANDLE held, const wchar_t* name, size_t length, HandleListed* listed) {
     listed->index = 0;
     if (!IsBareName(name, length)) return HANDLE_WALK_REFUSED;
+    HANDLE folder = INVALID_HANDLE_VALUE;
+    const NTSTATUS opened =
+        NativeOpen(held, L"", 0, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                   nullptr, OPEN_IF_THERE, OPTION_FOLDER, &folder);
+    if (!NT_SUCCESS(opened)) return StatusResult(opened);
     alignas(8) unsigned char record[sizeof(FILE_ID_BOTH_DIR_INFORMATION) + MAX_PATH * sizeof(wchar_t)];
     UNICODE_STRING text = {USHORT(length * sizeof(wchar_t)), USHORT(length * sizeof(wchar_t)),
                            const_cast<PWSTR>(name)};
@@ -269,6 +274,7 @@ int HandleListName(HANDLE folder, const wchar_t* name, size_t length, HandleList
         status = Native().queryDirectory(folder, nullptr, nullptr, nullptr, &io, record, sizeof record,
                                          FILE_INFORMATION_CLASS(infoClass), TRUE, &text, TRUE);
     }
+    CloseHandle(folder);
     if (status == STATUS_NO_MORE_ENTRIES || status == STATUS_NO_SUCH_ENTRY) return HANDLE_WALK_GONE;
     if (!NT_SUCCESS(status)) return StatusResult(status);
     return ListedOf(record, infoClass == CLASS_ID_BOTH_DIRECTORY, listed);
@@ -339,6 +345,19 @@ int HandleOpenChild(HANDLE parent, const wchar_t* name, size_t nameLength, const
     return CheckOpened(parent, name, nameLength, open, opened, facts);
 }
 
+int HandleOpenNamed(HANDLE parent, const wchar_t* name, size_t nameLength, const HandleOpen& open,
+                    HANDLE* opened, HandleFacts* facts) {
+    *opened = INVALID_HANDLE_VALUE;
+    if (!HandleWalkAvailable()) return HANDLE_WALK_REFUSED;
+    HandleListed listed;
+    const int result = HandleListName(parent, name, nameLength, &listed);
+    if (result != HANDLE_WALK_OK) return result;
+    if (WideIsLink(listed.found) && !(open.how & HANDLE_OPEN_LINK)) return HANDLE_WALK_LINK;
+    HandleOpen asked = open;
+    asked.listedIndex = listed.index;
+    return HandleOpenChild(parent, name, nameLength, asked, opened, facts);
+}
+
 int HandleCreateChild(HANDLE parent, const wchar_t* name, size_t nameLength, DWORD access, DWORD share,
                       SECURITY_ATTRIBUTES* security, HANDLE* created) {
     *created = INVALID_HANDLE_VALUE;
@@ -361,11 +380,10 @@ int HandleOpenPath(const wchar_t* path, const HandleOpen& open, HANDLE* opened, 
     if (at == 0) return HANDLE_WALK_REFUSED;
     // A volume's root is no link; it is the one folder opened by its text.
     const bool rootOnly = path[at] == L'\0';
-    HANDLE folder = CreateFileW(
-        root,
-        (rootOnly ? open.access : FILE_LIST_DIRECTORY | FILE_TRAVERSE) | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-        rootOnly ? open.share : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE folder =
+        CreateFileW(root, (rootOnly ? open.access : FILE_TRAVERSE) | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                    rootOnly ? open.share : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (folder == INVALID_HANDLE_VALUE) return HANDLE_WALK_FAILED;
     if (rootOnly) {
         if (!HandleFactsOf(folder, facts, false) || (open.how & HANDLE_OPEN_FILE)) {
@@ -375,9 +393,8 @@ int HandleOpenPath(const wchar_t* path, const HandleOpen& open, HANDLE* opened, 
         *opened = folder;
         return HANDLE_WALK_OK;
     }
-    const HandleOpen passing = {FILE_LIST_DIRECTORY | FILE_TRAVERSE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, HANDLE_OPEN_FOLDER,
-                                0};
+    const HandleOpen passing = {FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                HANDLE_OPEN_FOLDER, 0};
     int result = HANDLE_WALK_OK;
     bool last = false;
     while (result == HANDLE_WALK_OK && !last) {
@@ -386,18 +403,8 @@ int HandleOpenPath(const wchar_t* path, const HandleOpen& open, HANDLE* opened, 
             ++end;
         // A trailing separator ends the path; an empty part between two does not pass.
         last = path[end] == L'\0' || path[end + 1] == L'\0';
-        HandleOpen step = last ? open : passing;
-        // The name is first looked up in its folder's listing: a link shows
-        // there even where the open itself would follow it (Wine), and the
-        // opened folder or file must be the one listed.
-        HandleListed listed;
-        result = HandleListName(folder, path + at, end - at, &listed);
-        if (result == HANDLE_WALK_OK && WideIsLink(listed.found) && !(step.how & HANDLE_OPEN_LINK))
-            result = HANDLE_WALK_LINK;
         HANDLE child = INVALID_HANDLE_VALUE;
-        step.listedIndex = listed.index;
-        if (result == HANDLE_WALK_OK)
-            result = HandleOpenChild(folder, path + at, end - at, step, &child, facts);
+        result = HandleOpenNamed(folder, path + at, end - at, last ? open : passing, &child, facts);
         CloseHandle(folder);
         folder = child;
         at = end + 1;

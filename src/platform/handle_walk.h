@@ -74,15 +74,20 @@ struct HandleOpen {
 // *opened is INVALID_HANDLE_VALUE.
 int HandleOpenChild(HANDLE parent, const wchar_t* name, size_t nameLength, const HandleOpen& open,
                     HANDLE* opened, HandleFacts* facts);
+// The same for a name that no listing gave: it is looked up in the folder's
+// listing first, where a link shows even where the open itself would follow
+// it (Wine), and the opened object must be the one listed.
+int HandleOpenNamed(HANDLE parent, const wchar_t* name, size_t nameLength, const HandleOpen& open,
+                    HANDLE* opened, HandleFacts* facts);
 // Creates a new file name in the folder held by parent, never opening
 // anything that is there already (GONE is not an answer: an existing name is
 // FAILED with ERROR_FILE_EXISTS), with the given security (may be null).
 int HandleCreateChild(HANDLE parent, const wchar_t* name, size_t nameLength, DWORD access, DWORD share,
                       SECURITY_ATTRIBUTES* security, HANDLE* created);
 // Opens a full path (C:\..., \\server\share\..., or their \\?\ forms) from its
-// root, component by component, each relative to the one before, following no
-// link anywhere on it; open applies to the last component, every one before
-// must be a plain folder (LINK or CHANGED otherwise).
+// root, component by component, each relative to the one before and opened
+// as HandleOpenNamed does, following no link anywhere on it; open applies to the last component, every one
+// before must be a plain folder (LINK or CHANGED otherwise).
 int HandleOpenPath(const wchar_t* path, const HandleOpen& open, HANDLE* opened, HandleFacts* facts);
 
 //--- listing a held folder
