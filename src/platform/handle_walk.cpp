@@ -282,6 +282,8 @@ int HandleListName(HANDLE held, const wchar_t* name, size_t length, HandleListed
 
 } // namespace
 
+void (*handleWalkSeam)(int point, const wchar_t* name, size_t nameLength) = nullptr;
+
 bool HandleWalkAvailable() {
     return Native().complete;
 }
@@ -336,6 +338,7 @@ int HandleOpenChild(HANDLE parent, const wchar_t* name, size_t nameLength, const
                     HANDLE* opened, HandleFacts* facts) {
     *opened = INVALID_HANDLE_VALUE;
     if (!HandleWalkAvailable() || !IsBareName(name, nameLength)) return HANDLE_WALK_REFUSED;
+    if (handleWalkSeam != nullptr) handleWalkSeam(HANDLE_SEAM_OPEN, name, nameLength);
     ULONG options = OPTION_REPARSE_POINT;
     if (open.how & HANDLE_OPEN_FILE) options |= OPTION_NOT_FOLDER;
     if (open.how & HANDLE_OPEN_FOLDER) options |= OPTION_FOLDER;
@@ -417,6 +420,21 @@ int HandleOpenPath(const wchar_t* path, const HandleOpen& open, HANDLE* opened, 
     return result;
 }
 
+HANDLE HandleHoldFolder(const wchar_t* path, DWORD access) {
+    if (!HandleWalkAvailable()) return INVALID_HANDLE_VALUE;
+    HANDLE folder = CreateFileW(
+        path, access | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HandleFacts facts;
+    if (folder != INVALID_HANDLE_VALUE &&
+        (!HandleFactsOf(folder, &facts, false) || !(facts.attributes & FILE_ATTRIBUTE_DIRECTORY))) {
+        CloseHandle(folder);
+        SetLastError(ERROR_DIRECTORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    return folder;
+}
+
 bool HandleListBegin(HandleListing* listing, HANDLE folder) {
     *listing = HandleListing{folder, nullptr, LISTING_BUFFER, 0, 0, CLASS_ID_BOTH_DIRECTORY, true, false};
     listing->buffer = static_cast<unsigned char*>(std::malloc(LISTING_BUFFER));
@@ -491,4 +509,9 @@ bool HandleDelete(HANDLE handle) {
     if (NT_SUCCESS(status)) return true;
     SetLastError(native.statusToError(status));
     return false;
+}
+
+bool HandleDeleteNamed(HANDLE handle, const wchar_t* name, size_t nameLength) {
+    if (handleWalkSeam != nullptr) handleWalkSeam(HANDLE_SEAM_DELETE, name, nameLength);
+    return HandleDelete(handle);
 }

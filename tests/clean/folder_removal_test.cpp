@@ -96,7 +96,7 @@ TEST(FolderDeleteTree, FilterKeepsWhatItRefusesAndLinksGoAsLinks) {
     ASSERT_TRUE(bench::WriteFileBytes("C:\\elsewhere\\marker.txt", "not ours"));
     ASSERT_TRUE(MakeTree(root, {"go.txt", "keep\\mine.txt", "sub\\go.txt"}));
     Tree asked;
-    auto refuseMine = [](void* context, const wchar_t* relative, const WIN32_FIND_DATAW&) {
+    auto refuseMine = [](void* context, const wchar_t* relative, const HandleFacts&) {
         static_cast<Tree*>(context)->push_back(bench::Utf8(relative));
         return std::wcsstr(relative, L"mine") == nullptr;
     };

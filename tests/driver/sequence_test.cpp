@@ -152,10 +152,28 @@ Tree NamesIn(const std::string& archive) {
     return names;
 }
 
-// Ways of damaging the closed archive before it is read back.
+// The archive through the handle that wrote it, which the step holds
+// against other writers until its deletions are over.
+std::string ReadHeld(HANDLE archive) {
+    std::string bytes(GetFileSize(archive, nullptr), '\0');
+    DWORD got = 0;
+    SetFilePointer(archive, 0, nullptr, FILE_BEGIN);
+    if (!bytes.empty() && !ReadFile(archive, &bytes[0], DWORD(bytes.size()), &got, nullptr)) bytes.clear();
+    bytes.resize(got);
+    return bytes;
+}
+
+bool WriteHeld(HANDLE archive, const std::string& bytes) {
+    DWORD put = 0;
+    SetFilePointer(archive, 0, nullptr, FILE_BEGIN);
+    return WriteFile(archive, bytes.data(), DWORD(bytes.size()), &put, nullptr) && put == bytes.size() &&
+           SetEndOfFile(archive);
+}
+
+// Ways of damaging the flushed archive before it is read back.
 int damage = 0;
-void Damage(const char* archivePath) {
-    std::string bytes = ReadAll(archivePath);
+void Damage(const char*, HANDLE archive) {
+    std::string bytes = ReadHeld(archive);
     const ziptest::Directory d = ziptest::ParseDirectory(bytes);
     ASSERT_TRUE(d.valid) << d.why;
     const ziptest::LocalHeader first = ziptest::ParseLocal(bytes, 0);
@@ -174,7 +192,7 @@ void Damage(const char* archivePath) {
         bytes[d.offset + 46] ^= 0x20;
         break;
     }
-    ASSERT_TRUE(bench::WriteFileBytes(archivePath, bytes));
+    ASSERT_TRUE(WriteHeld(archive, bytes));
 }
 
 } // namespace
@@ -196,7 +214,7 @@ TEST_F(Sequence, DamagedArchiveIsRemovedAndTheFolderKept) {
 }
 
 int changes = 0;
-void ChangeAndAdd(const char*) {
+void ChangeAndAdd(const char*, HANDLE) {
     const std::string folder = std::string(seqFolder) + "\\";
     bench::WriteFileBytes(folder + "notes.txt", "written after the archive was closed");
     bench::WriteFileBytes(folder + "Data\\new.txt", "added after the archive was closed");
