@@ -1,6 +1,6 @@
 # Tests of this subsystem (see kivo_add_test in ../CMakeLists.txt).
 kivo_add_test(NAME clean_folders_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/folder_removal_test.cpp
-  ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/links.sh && ${CMAKE_CURRENT_LIST_DIR}/../bench/links.sh t/linked/out=elsewhere")
+  ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/links.sh && ${CMAKE_CURRENT_LIST_DIR}/../bench/links.sh t/linked/out=elsewhere && ${CMAKE_CURRENT_LIST_DIR}/../bench/swapper.sh")
 kivo_add_test(NAME clean_file_tests_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/file_tests_test.cpp)
 kivo_add_test(NAME clean_shortcuts_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/shortcuts_test.cpp
   ARGS --gtest_filter=Shortcuts.* ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/make-links.sh")
