@@ -73,6 +73,7 @@ constexpr ULONG CASE_INSENSITIVE = 0x40;
 // Information classes beyond those mingw's header names reliably.
 constexpr int CLASS_BOTH_DIRECTORY = 3;
 constexpr int CLASS_ID_BOTH_DIRECTORY = 37;
+constexpr int CLASS_BASIC = 4;
 constexpr int CLASS_INTERNAL = 6;
 constexpr int CLASS_DISPOSITION = 13;
 constexpr int CLASS_ATTRIBUTE_TAG = 35;
@@ -514,4 +515,21 @@ bool HandleDelete(HANDLE handle) {
 bool HandleDeleteNamed(HANDLE handle, const wchar_t* name, size_t nameLength) {
     if (handleWalkSeam != nullptr) handleWalkSeam(HANDLE_SEAM_DELETE, name, nameLength);
     return HandleDelete(handle);
+}
+
+bool HandleSetAttributes(HANDLE handle, DWORD attributes) {
+    const NativeCalls& native = Native();
+    if (!native.complete) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
+    // Times of zero are left as they are; attributes of zero would mean the same.
+    FILE_BASIC_INFORMATION basic = {};
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    IO_STATUS_BLOCK io;
+    const NTSTATUS status =
+        native.setInformation(handle, &io, &basic, sizeof basic, FILE_INFORMATION_CLASS(CLASS_BASIC));
+    if (NT_SUCCESS(status)) return true;
+    SetLastError(native.statusToError(status));
+    return false;
 }

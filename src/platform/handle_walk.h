@@ -136,5 +136,8 @@ void HandleListEnd(HandleListing* listing);
 // empty. False with GetLastError otherwise (read-only files are not made
 // writable).
 bool HandleDelete(HANDLE handle);
+// Sets the attributes of what handle holds (opened with FILE_WRITE_ATTRIBUTES),
+// leaving its times as they are.
+bool HandleSetAttributes(HANDLE handle, DWORD attributes);
 // The same for the child name of parent, which the seam is told of.
 bool HandleDeleteNamed(HANDLE handle, const wchar_t* name, size_t nameLength);
