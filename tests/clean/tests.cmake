@@ -3,7 +3,7 @@ kivo_add_test(NAME clean_folders_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/folder_r
   ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/links.sh && ${CMAKE_CURRENT_LIST_DIR}/../bench/links.sh t/linked/out=elsewhere && ${CMAKE_CURRENT_LIST_DIR}/../bench/swapper.sh")
 kivo_add_test(NAME clean_file_tests_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/file_tests_test.cpp)
 kivo_add_test(NAME clean_shortcuts_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/shortcuts_test.cpp
-  ARGS --gtest_filter=Shortcuts.* ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/make-links.sh")
+  ARGS --gtest_filter=Shortcuts.* ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/make-links.sh && ${CMAKE_CURRENT_LIST_DIR}/../bench/swapper.sh")
 kivo_add_test(NAME clean_shortcuts_9x_test TARGET clean_shortcuts_test
   ARGS --gtest_filter=Shortcuts9x.* ENV KIVO_WINVER=win98)
 kivo_add_test(NAME clean_associations_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/associations_test.cpp)
