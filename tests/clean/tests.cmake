@@ -12,3 +12,8 @@ kivo_add_test(NAME clean_environment_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/envi
 kivo_add_test(NAME clean_environment_9x_test TARGET clean_environment_test
   ARGS --gtest_filter=Environment9x.* ENV KIVO_WINVER=win98
   "KIVO_PRERUN=mkdir \"$KIVO_PREFIX_DIR/drive_d\" && ln -s ../drive_d \"$KIVO_PREFIX_DIR/dosdevices/d:\"")
+# The path walk of Windows 9x, which has neither links, folder handles nor
+# names beyond its code page and MAX_PATH.
+kivo_add_test(NAME clean_folders_9x_test TARGET clean_folders_test
+  ARGS "--gtest_filter=FolderDeleteTree.*:FolderDeleteFiles.*:ProgramFilesDelete.Leaves*:-*NamesInAnyScript*:*Links*"
+  ENV KIVO_WINVER=win98)
