@@ -172,9 +172,9 @@ bool HeldUnchanged(void* context, const wchar_t* relative, const HandleFacts& fa
     const int64_t index = ZipListingFind(check.listing, &check.name[0], static_cast<uint32_t>(stored));
     if (index < 0) return false;
     const ZipListedEntry& entry = check.listing->entries[index];
-    // The file to go is the one that was read (where the system tells
-    // identities), unchanged since.
-    if (check.byHandle && (entry.fileIndex == 0 || entry.fileIndex != facts.index)) return false;
+    // The file to go is the one that was read (by its index, where the file
+    // system tells one), unchanged since.
+    if (check.byHandle && entry.fileIndex != facts.index) return false;
     return entry.lastWrite != 0 && entry.lastWrite == facts.written && entry.size == facts.size;
 }
 

@@ -70,7 +70,7 @@ struct FolderChain {
     WantedFolder* wanted; // the next file's folders, outermost first, with their listed indexes
     size_t wantedDepth;
     uint32_t wantedCapacity;
-    uint64_t fileIndex; // the next file's listed index
+    uint64_t fileIndex; // the next file's listed index, then the index of the file opened
 };
 
 // The walk's working path and what every level shares.
@@ -363,6 +363,7 @@ int OpenPlaced(const FolderWalk& walk, wchar_t mode, const wchar_t* relative, Fo
         HANDLE_OPEN_FILE | HANDLE_OPEN_ONE_LINK | (mode == OPEN_THROUGH ? unsigned(HANDLE_OPEN_THROUGH) : 0u);
     const HandleOpen open = {GENERIC_READ, FILE_SHARE_READ, how, chain->fileIndex};
     const int opened = HandleOpenChild(parent, name, std::wcslen(name), open, file, &facts);
+    if (opened == HANDLE_WALK_OK) chain->fileIndex = facts.index;
     if (opened != HANDLE_WALK_OK && *file != INVALID_HANDLE_VALUE) {
         CloseHandle(*file);
         *file = INVALID_HANDLE_VALUE;
