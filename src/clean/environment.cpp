@@ -1,6 +1,6 @@
 #include "clean/autoexec_edit.h"
 #include "clean/clean.h"
-#include "clean/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "driver/driver_state.h"
 #include "platform/registry.h"
 

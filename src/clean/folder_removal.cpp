@@ -1,7 +1,7 @@
 #include "clean/clean.h"
 #include "clean/file_tests.h"
 #include "clean/path_text.h"
-#include "clean/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "platform/wide_files.h"
 #include "platform/windows_version.h"
 

@@ -1,7 +1,7 @@
 #include "clean/clean.h"
 #include "clean/file_tests.h"
 #include "clean/path_text.h"
-#include "clean/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "clean/shell_items.h"
 #include "clean/shell_notify.h"
 #include "clean/shortcut_places.h"

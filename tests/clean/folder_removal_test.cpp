@@ -1,6 +1,7 @@
 // File and folder removal against Wine's file system.
 #include "clean/clean.h"
 #include "clean/clean_tree.h"
+#include "platform/handle_walk.h"
 
 #include <gtest/gtest.h>
 
@@ -155,6 +156,61 @@ TEST(ProgramFilesDelete, NothingBehindALinkBelowTheInstallationIsTouched) {
     ASSERT_TRUE(MakeTree("C:\\Moved", {"KIVO.EXE", "DOC\\manual.pdf", "KIVO\\core.dll", "Data\\x.exe"}));
     ProgramFilesDelete("C:\\Moved");
     EXPECT_EQ((Tree{"DOC\\", "Data\\", "Data\\x.exe", "KIVO\\"}), bench::ListTree("C:\\Real\\Install"));
+}
+
+// The walks' primitives on Wine's links (links.sh): C:\Linked\KIVO\DOC leads
+// to C:\Outside\Doc, C:\Moved to C:\Real\Install.
+TEST(HandleWalk, ChildrenOpenRelativeAndLinksAreSeenAsLinks) {
+    ASSERT_TRUE(HandleWalkAvailable());
+    ASSERT_TRUE(MakeTree("C:\\Outside", {"Doc\\manual.pdf"}));
+    ASSERT_TRUE(MakeTree("C:\\Linked\\KIVO", {"data.kvo", "Data\\x.txt"}));
+    const HandleOpen folder = {FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, HANDLE_OPEN_FOLDER,
+                               0};
+    HANDLE kivo = INVALID_HANDLE_VALUE;
+    HandleFacts facts = {};
+    ASSERT_EQ(HANDLE_WALK_OK, HandleOpenPath(L"C:\\Linked\\KIVO", folder, &kivo, &facts));
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    // Wine opens what a link leads to even when asked not to follow it, and
+    // shows no reparse point on the handle: there only the listing sees it.
+    if (!bench::UnderWine()) {
+        EXPECT_EQ(HANDLE_WALK_LINK, HandleOpenChild(kivo, L"DOC", 3, folder, &opened, &facts));
+        EXPECT_EQ(INVALID_HANDLE_VALUE, opened);
+    }
+    EXPECT_EQ(HANDLE_WALK_LINK, HandleOpenPath(L"C:\\Linked\\KIVO\\DOC\\manual.pdf",
+                                               HandleOpen{GENERIC_READ, FILE_SHARE_READ, HANDLE_OPEN_FILE, 0},
+                                               &opened, &facts));
+    EXPECT_EQ(HANDLE_WALK_LINK, HandleOpenPath(L"C:\\Moved", folder, &opened, &facts));
+    EXPECT_EQ(HANDLE_WALK_REFUSED, HandleOpenChild(kivo, L"..", 2, folder, &opened, &facts));
+    EXPECT_EQ(HANDLE_WALK_REFUSED, HandleOpenChild(kivo, L"Data\\x.txt", 10, folder, &opened, &facts));
+    EXPECT_EQ(HANDLE_WALK_GONE, HandleOpenChild(kivo, L"none", 4, folder, &opened, &facts));
+
+    HandleListing listing;
+    ASSERT_TRUE(HandleListBegin(&listing, kivo));
+    HandleListed listed;
+    Tree names;
+    uint64_t dataIndex = 0;
+    while (HandleListNext(&listing, &listed) == HANDLE_WALK_OK) {
+        names.push_back(bench::Utf8(listed.found.cFileName) +
+                        ((listed.found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? "@" : ""));
+        if (std::wcscmp(listed.found.cFileName, L"data.kvo") == 0) dataIndex = listed.index;
+    }
+    HandleListEnd(&listing);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((Tree{"DOC@", "Data", "KIVO@", "ZAVURE@", "data.kvo"}), names);
+    EXPECT_NE(0u, dataIndex);
+    // The listed identity is the opened one's; another is refused.
+    HandleOpen file = {DELETE | GENERIC_READ, FILE_SHARE_READ, HANDLE_OPEN_FILE | HANDLE_OPEN_ONE_LINK,
+                       dataIndex};
+    EXPECT_EQ(HANDLE_WALK_OK, HandleOpenChild(kivo, L"data.kvo", 8, file, &opened, &facts));
+    CloseHandle(opened);
+    file.listedIndex = dataIndex + 1;
+    EXPECT_EQ(HANDLE_WALK_CHANGED, HandleOpenChild(kivo, L"data.kvo", 8, file, &opened, &facts));
+    file.listedIndex = dataIndex;
+    ASSERT_EQ(HANDLE_WALK_OK, HandleOpenChild(kivo, L"data.kvo", 8, file, &opened, &facts));
+    EXPECT_TRUE(HandleDelete(opened));
+    CloseHandle(opened);
+    EXPECT_FALSE(bench::Exists("C:\\Linked\\KIVO\\data.kvo"));
+    CloseHandle(kivo);
 }
 
 TEST(PathIsInFolder, WholeComponentsIgnoringCaseOfAToZ) {
