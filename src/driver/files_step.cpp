@@ -148,6 +148,19 @@ bool HeldUnchanged(void* context, const wchar_t* relative, const WIN32_FIND_DATA
     return entry.lastWrite != 0 && entry.lastWrite == written && entry.size == size;
 }
 
+// The held installation folder, once empty, is let go and removed: nobody
+// can delete a folder held without delete sharing, this program included.
+// What might take its place in between is at most an empty folder or a
+// link, of which only the link itself would go.
+bool RemoveHeldFolder() {
+    CloseHandle(static_cast<HANDLE>(installFolderHandle));
+    installFolderHandle = nullptr;
+    if (FolderRemoveOrGone(installFolder)) return true;
+    RunLogWrite("the emptied folder %s could not be removed (error %lu)", installFolder,
+                static_cast<unsigned long>(GetLastError()));
+    return false;
+}
+
 // Deletes the data folder's files that the archive holds unchanged, and the
 // folders they leave empty; true when nothing stayed.
 bool DeleteArchivedFiles(const char* dataFolder, ZipListing* listing) {
@@ -157,7 +170,9 @@ bool DeleteArchivedFiles(const char* dataFolder, ZipListing* listing) {
                                                         &check.wide[0], WIDE_PATH_CAPACITY) != ZIP_OK)
         return false;
     check.prefixLength = std::wcslen(&check.wide[0]);
-    return FolderDeleteTreeFiltered(dataFolder, 1, HeldUnchanged, &check) == 0;
+    const bool held = installFolderHandle != nullptr && lstrcmpiA(dataFolder, installFolder) == 0;
+    return FolderDeleteTreeFiltered(dataFolder, held ? 0 : 1, HeldUnchanged, &check) == 0 &&
+           (!held || RemoveHeldFolder());
 }
 
 } // namespace
