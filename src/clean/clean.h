@@ -5,12 +5,17 @@
 
 #include <windows.h>
 
+// Told of each removal that failed, by what it was ("association key") and
+// its name; the caller decides how to report it. Null tells nobody.
+extern void (*removalFailed)(const char* what, const char* name);
+void RemovalFailed(const char* what, const char* name);
+
 //--- file and folder removal
 // Told of each file, folder or link that a deletion left, by its path below
 // the walked folder ("" for the folder itself).
-typedef void (*RemovalFailed)(void* context, const wchar_t* relative);
+typedef void (*RemovalLeft)(void* context, const wchar_t* relative);
 struct RemovalReport {
-    RemovalFailed failed;
+    RemovalLeft failed;
     void* context;
 };
 // A folder as the walks take it: its handle, held by the caller
@@ -61,8 +66,15 @@ void ShortcutGetTarget(const char* shortcutPath, char* target); // target: 260 b
 extern int (*shortcutUnpin)(const char* path, const char* verb);
 
 //--- file associations
+// 0 removed or absent; 1 an extension refused; 2 and 3 a default value that
+// names no class of ours, nothing deleted; 4 a key stayed (reported).
 int AssociationRemove(const char* extension);
 
 //--- environment variables
+// Each variable that stays is reported.
 void EnvironmentRemoveVariables();
+// 0 the line is gone or was never there; 1 nothing to edit (no batch file,
+// a read-only one without the line, or no name);
+// otherwise the file names the variable, or may, and stays as it was: 5 its
+// access was refused, else the error that stopped the edit.
 int AutoexecRemoveVariable(const char* name);

@@ -192,6 +192,7 @@ int ScanShortcutByHandle(const Folder& folder, const Entry& entry) {
         return 0;
     }
     walk.failed = 1;
+    RemovalFailed("shortcut", walk.root);
     return 1;
 }
 
@@ -215,6 +216,7 @@ int ScanShortcut(const Folder& folder, const Entry& entry) {
         return 0;
     }
     walk.failed = 1;
+    RemovalFailed("shortcut", walk.root);
     return 1;
 }
 

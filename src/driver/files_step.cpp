@@ -178,6 +178,19 @@ bool HeldUnchanged(void* context, const wchar_t* relative, const HandleFacts& fa
     return entry.lastWrite != 0 && entry.lastWrite == facts.written && entry.size == facts.size;
 }
 
+// The held installation folder, once empty, is let go and removed: nobody
+// can delete a folder held without delete sharing, this program included.
+// What might take its place in between is at most an empty folder or a
+// link, of which only the link itself would go.
+bool RemoveHeldFolder() {
+    CloseHandle(static_cast<HANDLE>(installFolderHandle));
+    installFolderHandle = nullptr;
+    if (FolderRemoveOrGone(installFolder)) return true;
+    RunLogWrite("the emptied folder %s could not be removed (error %lu)", installFolder,
+                static_cast<unsigned long>(GetLastError()));
+    return false;
+}
+
 // Deletes the data folder's files that the archive holds unchanged, and the
 // folders they leave empty; true when nothing stayed.
 bool DeleteArchivedFiles(const HeldFolder& folder, ZipListing* listing, const RemovalReport* report) {
@@ -187,7 +200,10 @@ bool DeleteArchivedFiles(const HeldFolder& folder, ZipListing* listing, const Re
                                                         &check.wide[0], WIDE_PATH_CAPACITY) != ZIP_OK)
         return false;
     check.prefixLength = std::wcslen(&check.wide[0]);
-    return FolderDeleteTreeHeld(folder, 1, HeldUnchanged, &check, report) == 0;
+    // The driver's hold of the installation folder has no right to delete it.
+    const bool held = installFolderHandle != nullptr && folder.handle == installFolderHandle;
+    return FolderDeleteTreeHeld(folder, held ? 0 : 1, HeldUnchanged, &check, report) == 0 &&
+           (!held || RemoveHeldFolder());
 }
 
 // Each removal that failed is logged by its full name and counted.
@@ -277,9 +293,14 @@ int FilesStepVerify(const char* archiveName, const ZipListing& listing) {
 }
 
 void RunFilesStep(const char* dataFolder, char* message) {
-    // Until the driver holds the folder for the whole stage, the step holds
-    // it itself: with the right to remove it at the end if it can, else
-    // without, while something else has it open.
+    // The driver's hold of the installation folder serves when that is the
+    // data folder; otherwise the step holds the folder itself: with the right
+    // to remove it at the end if it can, else without, while something else
+    // has it open.
+    if (installFolderHandle != nullptr && lstrcmpiA(dataFolder, installFolder) == 0) {
+        RunFilesStepHeld(HeldFolder{static_cast<HANDLE>(installFolderHandle), dataFolder}, message);
+        return;
+    }
     HANDLE held = FolderHold(dataFolder, true);
     if (held == INVALID_HANDLE_VALUE) held = FolderHold(dataFolder, false);
     if (held == INVALID_HANDLE_VALUE && HandleWalkAvailable())

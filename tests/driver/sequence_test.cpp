@@ -6,6 +6,7 @@
 #include "driver/driver_state.h"
 #include "driver/files_step.h"
 #include "driver/stages.h"
+#include "driver/unattended.h"
 #include "platform/handle_walk.h"
 #include "zip/zip_test_support.h"
 
@@ -121,6 +122,85 @@ TEST_F(Sequence, MakersKeyStaysForAnotherProduct) {
     EXPECT_EQ(text, CatalogueText(MSG_FILES_ARCHIVED, 2) + std::string("\r") + archives[0]);
     EXPECT_FALSE(bench::Exists("C:\\Seq\\Plain"));
     EXPECT_TRUE(bench::RegKeyExists(HKEY_CURRENT_USER, "Software\\TMW\\Other"));
+}
+
+namespace {
+
+// A key whose DACL refuses Everyone what is asked (deny) or gives it back.
+bool DenyEveryone(HKEY root, const char* key, DWORD denied) {
+    HKEY opened;
+    if (RegOpenKeyExA(root, key, 0, WRITE_DAC, &opened) != ERROR_SUCCESS) return false;
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+    BYTE buffer[256];
+    PACL acl = reinterpret_cast<PACL>(buffer);
+    SECURITY_DESCRIPTOR descriptor;
+    bool set = InitializeAcl(acl, sizeof buffer, ACL_REVISION) &&
+               (denied == 0 || AddAccessDeniedAce(acl, ACL_REVISION, denied, everyone)) &&
+               AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone) &&
+               InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+               SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
+               RegSetKeySecurity(opened, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
+    FreeSid(everyone);
+    RegCloseKey(opened);
+    return set;
+}
+
+} // namespace
+
+// Each kind of removal that fails stays, is counted (and logged by name), and
+// turns the run's code into "some items remain": an uninstall key with a
+// subkey (Windows deletes no key that has one), an association whose program
+// key lies too deep to be deleted, a variable whose key refuses the change.
+TEST_F(Sequence, RemovalsThatFailAreCountedAndChangeTheCode) {
+    for (int kind = 0; kind < 3; ++kind) {
+        ASSERT_TRUE(bench::MakeFolders("C:\\Seq\\Plain"));
+        ASSERT_TRUE(bench::WriteFileBytes("C:\\Seq\\Plain\\notes.txt", "data"));
+        if (kind == 0) {
+            ASSERT_TRUE(bench::RegSetDword(HKEY_LOCAL_MACHINE, std::string(uninstallKey) + "\\Held", "v", 1));
+        } else if (kind == 1) {
+            ASSERT_TRUE(bench::RegSetString(HKEY_CLASSES_ROOT, ".KVO", nullptr, "KIVO.Deep"));
+            HKEY level = HKEY_CLASSES_ROOT;
+            for (const std::string& name : {std::string("KIVO.Deep"), std::string(250, 'a'),
+                                            std::string(250, 'b'), std::string(40, 'c')}) {
+                HKEY next;
+                ASSERT_EQ(RegCreateKeyA(level, name.c_str(), &next), ERROR_SUCCESS) << name.size();
+                if (level != HKEY_CLASSES_ROOT) RegCloseKey(level);
+                level = next;
+            }
+            RegCloseKey(level);
+        } else {
+            ASSERT_TRUE(bench::RegSetString(HKEY_CURRENT_USER, "Environment", "KIVO", "C:\\Seq"));
+            ASSERT_TRUE(DenyEveryone(HKEY_CURRENT_USER, "Environment", KEY_SET_VALUE));
+        }
+        removalsFailed = 0;
+        Run("C:\\Seq\\Plain", 0);
+        EXPECT_EQ(removalsFailed, 1) << kind;
+        EXPECT_EQ(CopyOutcome(), EXIT_ITEMS_REMAIN) << kind;
+        EXPECT_TRUE(kind == 0   ? bench::RegKeyExists(HKEY_LOCAL_MACHINE, uninstallKey)
+                    : kind == 1 ? bench::RegKeyExists(HKEY_CLASSES_ROOT, "KIVO.Deep")
+                                : bench::RegValueExists(HKEY_CURRENT_USER, "Environment", "KIVO"))
+            << kind;
+        if (kind == 2) {
+            EXPECT_TRUE(DenyEveryone(HKEY_CURRENT_USER, "Environment", 0));
+            HKEY environment;
+            ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", 0, KEY_SET_VALUE, &environment),
+                      ERROR_SUCCESS);
+            RegDeleteValueA(environment, "KIVO");
+            RegCloseKey(environment);
+        }
+        bench::RegDeleteTree(HKEY_LOCAL_MACHINE, uninstallKey);
+        bench::RegDeleteTree(HKEY_CLASSES_ROOT, "KIVO.Deep");
+        bench::RegDeleteTree(HKEY_CLASSES_ROOT, ".KVO");
+        for (const std::string& name : ArchivesAtRoot())
+            DeleteFileA(name.c_str());
+    }
+    ASSERT_TRUE(bench::MakeFolders("C:\\Seq\\Plain"));
+    removalsFailed = 0;
+    Run("C:\\Seq\\Plain", 0);
+    EXPECT_EQ(removalsFailed, 0);
+    EXPECT_EQ(CopyOutcome(), EXIT_DONE);
 }
 
 namespace {
