@@ -274,6 +274,27 @@ TEST(HandleWalk, FolderSwappedForALinkLeadsNowhere) {
     }
 }
 
+// A program subfolder swapped for a link after the installation folder's
+// listing showed it plain: the masks' files of the victim's folder stay.
+TEST(HandleWalk, ProgramSubfolderSwappedForALinkLeadsNowhere) {
+    const Tree victim = {"KIVO.EXE", "core.dll", "manual.pdf"};
+    bench::RemoveTree("C:\\ProgramVictim");
+    ASSERT_TRUE(MakeTree("C:\\ProgramVictim", victim));
+    const std::string install = "C:\\Apps\\Swapped";
+    ASSERT_TRUE(MakeTree(install, {"KIVO.EXE", "DOC\\manual.pdf", "data.kvo"}));
+    swap = Swap{HANDLE_SEAM_OPEN, L"DOC", install + "\\DOC", false, false};
+    handleWalkSeam = [](int point, const wchar_t* name, size_t length) {
+        if (swap.done || point != swap.point || swap.name != std::wstring(name, length)) return;
+        swap.done = true;
+        swap.swapped = bench::SwapForLink(swap.folder, "C:\\ProgramVictim");
+    };
+    ProgramFilesDelete(install.c_str());
+    handleWalkSeam = nullptr;
+    ASSERT_TRUE(swap.swapped) << "the link is swapped in by swapper.sh, the test's pre-run";
+    EXPECT_EQ(victim, bench::ListTree("C:\\ProgramVictim"));
+    EXPECT_EQ((Tree{"DOC.away\\", "DOC.away\\manual.pdf", "DOC\\", "data.kvo"}), bench::ListTree(install));
+}
+
 TEST(PathIsInFolder, WholeComponentsIgnoringCaseOfAToZ) {
     EXPECT_TRUE(PathIsInFolder("C:\\Prog\\KIVO", "c:\\prog\\kivo\\x.exe"));
     EXPECT_TRUE(PathIsInFolder("C:\\Prog\\KIVO", "C:\\PROG\\KIVO"));
