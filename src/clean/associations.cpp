@@ -78,6 +78,13 @@ bool ProgramKeyShared(const char* programKey, const char* ownExtension) {
     return OtherExtensionNames(programKey, ownExtension);
 }
 
+// A key of HKEY_CLASSES_ROOT and its subkeys; false, reported, when it stays.
+bool ClassKeyDelete(const char* name) {
+    if (RegistryDeleteKeyTree(HKEY_CLASSES_ROOT, name) == 0) return true;
+    RemovalFailed("association key of HKEY_CLASSES_ROOT", name);
+    return false;
+}
+
 } // namespace
 
 // The program key goes only when it is the product's alone (no other
@@ -96,17 +103,21 @@ int AssociationRemove(const char* extension) {
         std::free(data);
         return type != REG_SZ ? 2 : 3;
     }
+    bool removed = true;
     if (programLength > 0) {
         // The value need not end in a zero: the name is copied with its own.
         char* name = static_cast<char*>(std::malloc(programLength + 1));
         if (name != nullptr) {
             std::memcpy(name, programKey, programLength);
             name[programLength] = '\0';
-            if (!ProgramKeyShared(name, keyName)) RegistryDeleteKeyTree(HKEY_CLASSES_ROOT, name);
+            if (!ProgramKeyShared(name, keyName)) removed = ClassKeyDelete(name);
             std::free(name);
+        } else {
+            RemovalFailed("program key (out of memory) named by the association", keyName);
+            removed = false;
         }
     }
     std::free(data);
-    RegistryDeleteKeyTree(HKEY_CLASSES_ROOT, keyName);
-    return 0;
+    if (!ClassKeyDelete(keyName)) removed = false;
+    return removed ? 0 : 4;
 }

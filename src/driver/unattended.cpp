@@ -55,9 +55,7 @@ bool HandOwnFileOver() {
 // installation keeps its uninstaller.
 void SettleOwnFile(DWORD code) {
     if (ownFileAside[0] == '\0') return;
-    bool uninstalled = code == EXIT_DONE || code == EXIT_DATA_FOLDER_KEPT || code == EXIT_RESTART_NEEDED ||
-                       code == EXIT_RESTART_STARTED;
-    if (!uninstalled) {
+    if (!UninstallRanToItsEnd(code)) {
         bool back = MoveFileA(ownFileAside, ownFileHome) != 0;
         RunLogWrite(back ? "this program's file is back in %s"
                          : "this program's file could not go back to %s; it is %s",
@@ -184,7 +182,8 @@ void RunLogFilesStep(const char* dataFolder) {
 int CopyOutcome() {
     if (restartNeeded != 0)
         RunLogWrite(restartStarted ? "restart needed: started" : "restart needed: not done");
-    return UninstallOutcome(dataFolderKept != 0, restartNeeded != 0, restartStarted);
+    if (removalsFailed != 0) RunLogWrite("%d items could not be removed (each named above)", removalsFailed);
+    return UninstallOutcome(dataFolderKept != 0, removalsFailed != 0, restartNeeded != 0, restartStarted);
 }
 
 int CopyExitCode() {

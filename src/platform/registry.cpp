@@ -135,11 +135,15 @@ int RegistryDeleteEnvironmentValue(const char* name, bool machineWide) {
     const char* key =
         machineWide ? "System\\CurrentControlSet\\Control\\Session Manager\\Environment" : "Environment";
     KeyHolder holder;
-    if (RegOpenKeyExA(root, key, 0, KEY_SET_VALUE, &holder.key) != ERROR_SUCCESS) {
+    const LONG opened = RegOpenKeyExA(root, key, 0, KEY_SET_VALUE, &holder.key);
+    if (opened != ERROR_SUCCESS) {
         holder.key = nullptr;
-        return -1;
+        // A key that refuses the change but holds no such value loses nothing.
+        const int read = RegistryReadValue(root, key, name, nullptr, nullptr);
+        return opened == ERROR_FILE_NOT_FOUND || read == -2 ? 1 : -1;
     }
-    return RegDeleteValueA(holder.key, name) == ERROR_SUCCESS ? 0 : -1;
+    const LONG deleted = RegDeleteValueA(holder.key, name);
+    return deleted == ERROR_SUCCESS ? 0 : deleted == ERROR_FILE_NOT_FOUND ? 1 : -1;
 }
 
 // RegDeleteKeyA alone would not do: Windows 9x deletes whole trees, and

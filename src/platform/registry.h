@@ -15,5 +15,5 @@ int RegistryDeleteKeyTree(HKEY root, const char* path);
 // Deletes the key only when it holds neither subkeys nor values: 0 gone
 // (deleted or never there); 1 kept, something is in it; -1 it could not be read or deleted.
 int RegistryDeleteKeyIfEmpty(HKEY root, const char* path);
-// 0 deleted; -1 key not opened or value not deleted (also when absent).
+// 0 deleted; 1 there was no such value (or no such key); -1 it stays.
 int RegistryDeleteEnvironmentValue(const char* name, bool machineWide);

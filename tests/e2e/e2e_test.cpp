@@ -529,6 +529,28 @@ TEST_F(Refusals, QuietRunKeepsTheFolderOfALockedDataFileAndSaysSo) {
          {"first", "exit code 7 (uninstalled, but the data folder was kept)"}});
 }
 
+// A key that cannot be deleted (Windows deletes no key with subkeys) stays,
+// is named in the log, and the run ends with its own code, not success.
+TEST_F(Refusals, QuietRunWhoseKeyStaysSaysSo) {
+    ASSERT_TRUE(
+        bench::RegSetDword(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\Held").c_str(), "v", 1));
+    ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+    bench::Process first = bench::Start(
+        "\"C:\\Apps\\KIVO\\uninstKIVO.exe\" /S /norestart /log=C:\\logs\\kivo.txt", INSTALL_FOLDER);
+    EXPECT_EQ(bench::WaitExit(first), 9);
+    bench::Close(first);
+    EXPECT_FALSE(bench::Exists(INSTALL_FOLDER));
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    bench::RegDeleteTree(HKEY_LOCAL_MACHINE, UNINSTALL_KEY);
+    ExpectLog("C:\\logs\\kivo.txt",
+              {{"copy", std::string("could not remove registry key: HKLM\\") + UNINSTALL_KEY},
+               {"copy", "step Registry: some items remain"},
+               {"copy", "1 items could not be removed"},
+               {"copy", "exit code 9"},
+               {"first", "uninstKIVO.exe.waiting is deleted once this program has ended"},
+               {"first", "exit code 9 (finished, but some items remain)"}});
+}
+
 TEST_F(Refusals, LockedDataFileKeepsTheFolder) {
     std::string locked = std::string(INSTALL_FOLDER) + "\\Data\\clients.dat";
     HANDLE file = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
