@@ -493,18 +493,23 @@ TEST_F(FirstStage, SwitchesWithoutQuietStillAsk) {
 }
 
 // The log is never written through a link, into anything but a regular file
-// or inside the installation; such a run ends with 8 before anything is
-// done. An existing log keeps what it held; a relative path is taken from
-// the current folder.
+// or inside the installation, by any spelling (C:\LogLink is a Linux-side
+// link to it); such a run ends with 8 before anything is done. An existing log keeps what it held; a relative
+// path is taken from the current folder.
 TEST_F(FirstStage, TheLogIsARegularFileOfItsOwnOutsideTheInstallation) {
     bench::SetEnv("KIVO", "C:\\Apps\\KIVO\\KIVO");
     HANDLE application = CreateMutexA(nullptr, TRUE, "_DAziv___Instance_"); // a run that goes on stops there
     ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+    ASSERT_TRUE(bench::IsFolder("C:\\LogLink\\KIVO")) << "the link is made by the pre-run";
     ASSERT_TRUE(bench::WriteFileBytes("C:\\logs\\target.txt", "kept"));
     ASSERT_TRUE(CreateHardLinkA("C:\\logs\\hard.txt", "C:\\logs\\target.txt", nullptr));
-    std::vector<std::string> refused = {
-        "C:\\logs",           "C:\\missing\\kivo.txt",        "NUL", "C:\\logs\\k.txt:stream",
-        "C:\\logs\\hard.txt", "C:\\Apps\\KIVO\\uninstall.log"};
+    std::vector<std::string> refused = {"C:\\logs",
+                                        "C:\\missing\\kivo.txt",
+                                        "NUL",
+                                        "C:\\logs\\k.txt:stream",
+                                        "C:\\logs\\hard.txt",
+                                        "C:\\Apps\\KIVO\\uninstall.log",
+                                        "C:\\LogLink\\uninstall.log"};
     using SymbolicLink = BOOLEAN(WINAPI*)(const char*, const char*, DWORD);
     SymbolicLink makeLink = reinterpret_cast<SymbolicLink>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
