@@ -1,6 +1,8 @@
 // Cleaning operations called by the uninstall sequence.
 #pragma once
 
+#include "platform/handle_walk.h"
+
 #include <windows.h>
 
 // Told of each removal that failed, by what it was ("association key") and
@@ -9,6 +11,27 @@ extern void (*removalFailed)(const char* what, const char* name);
 void RemovalFailed(const char* what, const char* name);
 
 //--- file and folder removal
+// Told of each file, folder or link that a deletion left, by its path below
+// the walked folder ("" for the folder itself).
+typedef void (*RemovalLeft)(void* context, const wchar_t* relative);
+struct RemovalReport {
+    RemovalLeft failed;
+    void* context;
+};
+// A folder as the walks take it: its handle, held by the caller
+// (FolderHold), from which every walk goes handle to handle; on Windows 9x,
+// which has neither links nor folder handles, INVALID_HANDLE_VALUE, and the
+// walks go by its path.
+struct HeldFolder {
+    HANDLE handle;
+    const char* path;
+};
+// Holds folder for the walks (FolderHold's handle refuses to share deletion,
+// so that nobody renames it meanwhile; removable adds the right to delete
+// it). INVALID_HANDLE_VALUE on Windows 9x, for a drive root, or when it
+// cannot be opened.
+HANDLE FolderHold(const char* folder, bool removable);
+
 bool PathIsInFolder(const char* folder, const char* path);
 // 0 nothing matching left undeleted; 1 a deletion failed or was refused.
 int FolderDeleteFiles(const char* folder, const char* mask);
@@ -17,11 +40,17 @@ int FolderDeleteFiles(const char* folder, const char* mask);
 // 1 something stayed; -1 empty path or no folder.
 int FolderDeleteTree(const char* folder, int mode);
 // Asked before each file (not a link) of a tree deletion goes, with its path
-// below the folder; false keeps it.
-typedef bool (*TreeFileFilter)(void* context, const wchar_t* relative, const WIN32_FIND_DATAW& found);
+// below the folder and what the handle it is deleted through tells (on
+// Windows 9x what the listing tells, without identity); false keeps it.
+typedef bool (*TreeFileFilter)(void* context, const wchar_t* relative, const HandleFacts& facts);
 int FolderDeleteTreeFiltered(const char* folder, int mode, TreeFileFilter mayDelete, void* context);
+// The same from a held folder, each entry that stays told to report (may be
+// null). To remove the folder itself (mode > 0) its handle needs DELETE.
+int FolderDeleteTreeHeld(const HeldFolder& folder, int mode, TreeFileFilter mayDelete, void* context,
+                         const RemovalReport* report);
 // The eight deletions of the product's program files in installFolder.
 void ProgramFilesDelete(const char* installFolder);
+void ProgramFilesDeleteHeld(const HeldFolder& install, const RemovalReport* report);
 // Single deletions where "already gone" counts as done.
 bool FileDeleteOrGone(const char* path);
 bool FolderRemoveOrGone(const char* path);

@@ -73,6 +73,7 @@ constexpr ULONG CASE_INSENSITIVE = 0x40;
 // Information classes beyond those mingw's header names reliably.
 constexpr int CLASS_BOTH_DIRECTORY = 3;
 constexpr int CLASS_ID_BOTH_DIRECTORY = 37;
+constexpr int CLASS_BASIC = 4;
 constexpr int CLASS_INTERNAL = 6;
 constexpr int CLASS_DISPOSITION = 13;
 constexpr int CLASS_ATTRIBUTE_TAG = 35;
@@ -282,6 +283,8 @@ int HandleListName(HANDLE held, const wchar_t* name, size_t length, HandleListed
 
 } // namespace
 
+void (*handleWalkSeam)(int point, const wchar_t* name, size_t nameLength) = nullptr;
+
 bool HandleWalkAvailable() {
     return Native().complete;
 }
@@ -336,6 +339,7 @@ int HandleOpenChild(HANDLE parent, const wchar_t* name, size_t nameLength, const
                     HANDLE* opened, HandleFacts* facts) {
     *opened = INVALID_HANDLE_VALUE;
     if (!HandleWalkAvailable() || !IsBareName(name, nameLength)) return HANDLE_WALK_REFUSED;
+    if (handleWalkSeam != nullptr) handleWalkSeam(HANDLE_SEAM_OPEN, name, nameLength);
     ULONG options = OPTION_REPARSE_POINT;
     if (open.how & HANDLE_OPEN_FILE) options |= OPTION_NOT_FOLDER;
     if (open.how & HANDLE_OPEN_FOLDER) options |= OPTION_FOLDER;
@@ -417,6 +421,21 @@ int HandleOpenPath(const wchar_t* path, const HandleOpen& open, HANDLE* opened, 
     return result;
 }
 
+HANDLE HandleHoldFolder(const wchar_t* path, DWORD access) {
+    if (!HandleWalkAvailable()) return INVALID_HANDLE_VALUE;
+    HANDLE folder = CreateFileW(
+        path, access | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HandleFacts facts;
+    if (folder != INVALID_HANDLE_VALUE &&
+        (!HandleFactsOf(folder, &facts, false) || !(facts.attributes & FILE_ATTRIBUTE_DIRECTORY))) {
+        CloseHandle(folder);
+        SetLastError(ERROR_DIRECTORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    return folder;
+}
+
 bool HandleListBegin(HandleListing* listing, HANDLE folder) {
     *listing = HandleListing{folder, nullptr, LISTING_BUFFER, 0, 0, CLASS_ID_BOTH_DIRECTORY, true, false};
     listing->buffer = static_cast<unsigned char*>(std::malloc(LISTING_BUFFER));
@@ -488,6 +507,28 @@ bool HandleDelete(HANDLE handle) {
     FILE_DISPOSITION_INFORMATION disposition = {TRUE};
     const NTSTATUS status = native.setInformation(handle, &io, &disposition, sizeof disposition,
                                                   FILE_INFORMATION_CLASS(CLASS_DISPOSITION));
+    if (NT_SUCCESS(status)) return true;
+    SetLastError(native.statusToError(status));
+    return false;
+}
+
+bool HandleDeleteNamed(HANDLE handle, const wchar_t* name, size_t nameLength) {
+    if (handleWalkSeam != nullptr) handleWalkSeam(HANDLE_SEAM_DELETE, name, nameLength);
+    return HandleDelete(handle);
+}
+
+bool HandleSetAttributes(HANDLE handle, DWORD attributes) {
+    const NativeCalls& native = Native();
+    if (!native.complete) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
+    // Times of zero are left as they are; attributes of zero would mean the same.
+    FILE_BASIC_INFORMATION basic = {};
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    IO_STATUS_BLOCK io;
+    const NTSTATUS status =
+        native.setInformation(handle, &io, &basic, sizeof basic, FILE_INFORMATION_CLASS(CLASS_BASIC));
     if (NT_SUCCESS(status)) return true;
     SetLastError(native.statusToError(status));
     return false;

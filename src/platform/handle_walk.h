@@ -17,6 +17,14 @@
 // lacks one of the native calls.
 bool HandleWalkAvailable();
 
+//--- the tests' seam
+// Called, when set, between a check and its use: before each child is
+// opened by its name (after the listing or look-up that found it) and before
+// each deletion through a handle (after its facts were checked). The tests
+// swap a folder for a link there.
+enum : int { HANDLE_SEAM_OPEN = 1, HANDLE_SEAM_DELETE = 2 };
+extern void (*handleWalkSeam)(int point, const wchar_t* name, size_t nameLength);
+
 //--- what a handle tells
 struct HandleFacts {
     uint32_t volume; // the volume's serial number; 0 unless asked for
@@ -90,6 +98,13 @@ int HandleCreateChild(HANDLE parent, const wchar_t* name, size_t nameLength, DWO
 // before must be a plain folder (LINK or CHANGED otherwise).
 int HandleOpenPath(const wchar_t* path, const HandleOpen& open, HANDLE* opened, HandleFacts* facts);
 
+// Holds the folder at path (a link at the folder itself is followed: a moved
+// installation) for a walk: shared for reading and writing only, so that
+// nobody can rename or delete it meanwhile; access adds to listing it (DELETE
+// for a folder that is to go). INVALID_HANDLE_VALUE where the walks go by
+// path (HandleWalkAvailable) or it cannot be opened (GetLastError).
+HANDLE HandleHoldFolder(const wchar_t* path, DWORD access);
+
 //--- listing a held folder
 // One listed entry: the find data the path walk also has (dwReserved0 the
 // reparse tag), and the file index where the system tells it (0 otherwise).
@@ -121,3 +136,8 @@ void HandleListEnd(HandleListing* listing);
 // empty. False with GetLastError otherwise (read-only files are not made
 // writable).
 bool HandleDelete(HANDLE handle);
+// Sets the attributes of what handle holds (opened with FILE_WRITE_ATTRIBUTES),
+// leaving its times as they are.
+bool HandleSetAttributes(HANDLE handle, DWORD attributes);
+// The same for the child name of parent, which the seam is told of.
+bool HandleDeleteNamed(HANDLE handle, const wchar_t* name, size_t nameLength);

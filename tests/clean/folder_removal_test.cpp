@@ -96,7 +96,7 @@ TEST(FolderDeleteTree, FilterKeepsWhatItRefusesAndLinksGoAsLinks) {
     ASSERT_TRUE(bench::WriteFileBytes("C:\\elsewhere\\marker.txt", "not ours"));
     ASSERT_TRUE(MakeTree(root, {"go.txt", "keep\\mine.txt", "sub\\go.txt"}));
     Tree asked;
-    auto refuseMine = [](void* context, const wchar_t* relative, const WIN32_FIND_DATAW&) {
+    auto refuseMine = [](void* context, const wchar_t* relative, const HandleFacts&) {
         static_cast<Tree*>(context)->push_back(bench::Utf8(relative));
         return std::wcsstr(relative, L"mine") == nullptr;
     };
@@ -211,6 +211,67 @@ TEST(HandleWalk, ChildrenOpenRelativeAndLinksAreSeenAsLinks) {
     CloseHandle(opened);
     EXPECT_FALSE(bench::Exists("C:\\Linked\\KIVO\\data.kvo"));
     CloseHandle(kivo);
+}
+
+// A folder swapped for a link to a victim's folder between a check and its
+// use, at the walk's seam: before a folder is opened the Linux side renames
+// it away and puts a link in its place (swapper.sh); before a deletion
+// through a handle the folder that holds the file is to be renamed away.
+struct Swap {
+    int point;
+    std::wstring name;
+    std::string folder; // the folder swapped
+    bool done;
+    bool swapped;
+};
+Swap swap;
+
+void SwapAtSeam(int point, const wchar_t* name, size_t length) {
+    if (swap.done || point != swap.point || swap.name != std::wstring(name, length)) return;
+    swap.done = true;
+    swap.swapped = point == HANDLE_SEAM_OPEN
+                       ? bench::SwapForLink(swap.folder, "C:\\victim")
+                       : MoveFileA(swap.folder.c_str(), (swap.folder + ".away").c_str());
+}
+
+const Tree VICTIM = {"b.txt", "marker.txt", "secret\\", "secret\\marker.doc"};
+
+// Nothing of the victim's goes, and the walk says what stayed.
+TEST(HandleWalk, FolderSwappedForALinkLeadsNowhere) {
+    for (int point : {HANDLE_SEAM_OPEN, HANDLE_SEAM_DELETE}) {
+        bench::RemoveTree("C:\\victim");
+        ASSERT_TRUE(MakeTree("C:\\victim", VICTIM));
+        const std::string root = "C:\\t\\swapped" + std::to_string(point);
+        ASSERT_TRUE(MakeTree(root, {"a.txt", "sub\\b.txt", "sub\\marker.txt"}));
+        swap = Swap{point, point == HANDLE_SEAM_OPEN ? L"sub" : L"b.txt", root + "\\sub", false, false};
+        handleWalkSeam = SwapAtSeam;
+        Tree failed;
+        const RemovalReport report = {[](void* context, const wchar_t* relative) {
+                                          static_cast<Tree*>(context)->push_back(bench::Utf8(relative));
+                                      },
+                                      &failed};
+        const HANDLE held = FolderHold(root.c_str(), true);
+        ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        const int result = FolderDeleteTreeHeld(HeldFolder{held, root.c_str()}, 1, nullptr, nullptr, &report);
+        CloseHandle(held);
+        handleWalkSeam = nullptr;
+        ASSERT_TRUE(swap.done) << point;
+        EXPECT_EQ(VICTIM, bench::ListTree("C:\\victim")) << point;
+        if (point == HANDLE_SEAM_OPEN) {
+            // The link is not the folder listed: it and the folder renamed away stay.
+            ASSERT_TRUE(swap.swapped) << "the link is swapped in by swapper.sh, the test's pre-run";
+            EXPECT_EQ(1, result);
+            EXPECT_EQ((Tree{"sub", ""}), failed);
+            EXPECT_EQ((Tree{"sub.away\\", "sub.away\\b.txt", "sub.away\\marker.txt", "sub\\"}),
+                      bench::ListTree(root));
+        } else {
+            // The folder is held while its files go: nobody can rename it.
+            EXPECT_FALSE(swap.swapped);
+            EXPECT_EQ(0, result);
+            EXPECT_EQ(Tree{}, failed);
+            EXPECT_FALSE(bench::Exists(root));
+        }
+    }
 }
 
 TEST(PathIsInFolder, WholeComponentsIgnoringCaseOfAToZ) {

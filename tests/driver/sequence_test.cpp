@@ -7,6 +7,7 @@
 #include "driver/files_step.h"
 #include "driver/stages.h"
 #include "driver/unattended.h"
+#include "platform/handle_walk.h"
 #include "zip/zip_test_support.h"
 
 #include <gtest/gtest.h>
@@ -56,6 +57,7 @@ class Sequence : public ::testing::Test {
     }
     void TearDown() override {
         archiveWrittenHook = nullptr;
+        handleWalkSeam = nullptr;
         bench::RemoveTree("C:\\Seq");
         for (const std::string& name : ArchivesAtRoot())
             DeleteFileA(name.c_str());
@@ -209,6 +211,17 @@ const char* const seqFolder = "C:\\Seq\\KIVO";
 const Tree seqFiles = {"Data\\clients.dat", "Data\\2013\\report.txt", u8"Donn\u00E9es \U0001F600.txt",
                        "notes.txt"};
 
+bool MakeTreeOf(const std::string& root, const Tree& entries) {
+    for (const std::string& entry : entries) {
+        const std::string path = root + "\\" + entry;
+        if (!bench::MakeFolders(entry.back() == '\\' ? path.substr(0, path.size() - 1)
+                                                     : path.substr(0, path.rfind('\\'))) ||
+            (entry.back() != '\\' && !bench::WriteFileBytes(path, "the victim's " + entry)))
+            return false;
+    }
+    return true;
+}
+
 void LayOutData() {
     for (const std::string& file : seqFiles) {
         const std::string path = std::string(seqFolder) + "\\" + file;
@@ -232,10 +245,28 @@ Tree NamesIn(const std::string& archive) {
     return names;
 }
 
-// Ways of damaging the closed archive before it is read back.
+// The archive through the handle that wrote it, which the step holds
+// against other writers until its deletions are over.
+std::string ReadHeld(HANDLE archive) {
+    std::string bytes(GetFileSize(archive, nullptr), '\0');
+    DWORD got = 0;
+    SetFilePointer(archive, 0, nullptr, FILE_BEGIN);
+    if (!bytes.empty() && !ReadFile(archive, &bytes[0], DWORD(bytes.size()), &got, nullptr)) bytes.clear();
+    bytes.resize(got);
+    return bytes;
+}
+
+bool WriteHeld(HANDLE archive, const std::string& bytes) {
+    DWORD put = 0;
+    SetFilePointer(archive, 0, nullptr, FILE_BEGIN);
+    return WriteFile(archive, bytes.data(), DWORD(bytes.size()), &put, nullptr) && put == bytes.size() &&
+           SetEndOfFile(archive);
+}
+
+// Ways of damaging the flushed archive before it is read back.
 int damage = 0;
-void Damage(const char* archivePath) {
-    std::string bytes = ReadAll(archivePath);
+void Damage(const char*, HANDLE archive) {
+    std::string bytes = ReadHeld(archive);
     const ziptest::Directory d = ziptest::ParseDirectory(bytes);
     ASSERT_TRUE(d.valid) << d.why;
     const ziptest::LocalHeader first = ziptest::ParseLocal(bytes, 0);
@@ -254,7 +285,7 @@ void Damage(const char* archivePath) {
         bytes[d.offset + 46] ^= 0x20;
         break;
     }
-    ASSERT_TRUE(bench::WriteFileBytes(archivePath, bytes));
+    ASSERT_TRUE(WriteHeld(archive, bytes));
 }
 
 } // namespace
@@ -276,7 +307,7 @@ TEST_F(Sequence, DamagedArchiveIsRemovedAndTheFolderKept) {
 }
 
 int changes = 0;
-void ChangeAndAdd(const char*) {
+void ChangeAndAdd(const char*, HANDLE) {
     const std::string folder = std::string(seqFolder) + "\\";
     bench::WriteFileBytes(folder + "notes.txt", "written after the archive was closed");
     bench::WriteFileBytes(folder + "Data\\new.txt", "added after the archive was closed");
@@ -402,4 +433,95 @@ TEST_F(Sequence, LinksAreNeitherArchivedNorFollowed) {
     EXPECT_EQ(NamesIn(archives[0]), (Tree{"KIVO/Data/moved.txt"}));
     EXPECT_FALSE(bench::Exists("C:\\Real\\KIVO\\Data\\moved.txt"));
     EXPECT_EQ(dataFolderKept, 0);
+}
+
+namespace {
+
+// The data folder's Data swapped at one of the walks' seams: for a link to
+// the victim's folder by the Linux side (swapper.sh) before Data is opened,
+// or renamed away by the program itself before a file in it is deleted.
+struct SeqSwap {
+    int point;
+    std::wstring name;
+    bool armed;
+    bool tried;
+    bool swapped;
+};
+SeqSwap seqSwap;
+const Tree seqVictim = {"clients.dat", "secret\\", "secret\\report.txt"};
+
+void SwapData(int point, const wchar_t* name, size_t length) {
+    if (!seqSwap.armed || seqSwap.tried || point != seqSwap.point ||
+        seqSwap.name != std::wstring(name, length))
+        return;
+    seqSwap.tried = true;
+    const std::string data = std::string(seqFolder) + "\\Data";
+    seqSwap.swapped = point == HANDLE_SEAM_OPEN ? bench::SwapForLink(data, "C:\\Victim")
+                                                : MoveFileA(data.c_str(), (data + ".away").c_str());
+}
+
+// The deletion's windows open once the archive is written.
+void ArmSwap(const char*, HANDLE) {
+    seqSwap.armed = true;
+}
+
+} // namespace
+
+// A subfolder swapped for a link between the listing and the opening of the
+// archive walk or of the deletion walk: nothing of the victim's is read or
+// deleted, what was renamed away stays, and the run says the folder stays
+// and logs what it could not remove. Before each deletion the folder that
+// holds the file is held: it cannot be renamed, and everything goes.
+TEST_F(Sequence, DataSwappedForALinkDuringTheStepLeadsNowhere) {
+    const struct {
+        int point;
+        const wchar_t* name;
+        bool fromArchive; // armed from the start, else once the archive is written
+    } windows[] = {{HANDLE_SEAM_OPEN, L"Data", true},
+                   {HANDLE_SEAM_OPEN, L"Data", false},
+                   {HANDLE_SEAM_DELETE, L"clients.dat", false}};
+    int round = 0;
+    for (const auto& window : windows) {
+        const std::string at = std::to_string(window.point) + (window.fromArchive ? " archive" : " deletion");
+        // Wine cannot delete a link to a folder that holds something: the
+        // last round's data folder, link and all, is put aside.
+        MoveFileA(seqFolder, ("C:\\Seq\\round" + std::to_string(round++)).c_str());
+        bench::RemoveTree("C:\\Victim");
+        ASSERT_TRUE(MakeTreeOf("C:\\Victim", seqVictim));
+        LayOutData();
+        seqSwap = SeqSwap{window.point, window.name, window.fromArchive, false, false};
+        handleWalkSeam = SwapData;
+        archiveWrittenHook = window.fromArchive ? nullptr : ArmSwap;
+        removalsFailed = 0;
+        const std::string text = Run(seqFolder, 0);
+        handleWalkSeam = nullptr;
+        ASSERT_TRUE(seqSwap.tried) << at;
+        EXPECT_EQ(bench::ListTree("C:\\Victim"), seqVictim) << at;
+        const std::vector<std::string> archives = ArchivesAtRoot();
+        ASSERT_EQ(archives.size(), 1u) << at;
+        const Tree names = NamesIn(archives[0]);
+        if (window.point == HANDLE_SEAM_DELETE) {
+            EXPECT_FALSE(seqSwap.swapped) << at;
+            EXPECT_EQ(text, CatalogueText(MSG_FILES_ARCHIVED, 2) + std::string("\r") + archives[0]);
+            EXPECT_FALSE(bench::Exists(seqFolder));
+            EXPECT_EQ(dataFolderKept, 0);
+            EXPECT_EQ(removalsFailed, 0);
+        } else {
+            ASSERT_TRUE(seqSwap.swapped) << "the link is swapped in by swapper.sh, the test's pre-run";
+            EXPECT_EQ(text, CatalogueText(MSG_FILES_ARCHIVED, 2) + std::string("\r") + archives[0] + "\r\r" +
+                                CatalogueText(MSG_CLEANING_REQUIRED, 2) + "\r" + seqFolder)
+                << at;
+            EXPECT_EQ(dataFolderKept, -1) << at;
+            EXPECT_GT(removalsFailed, 0) << at;
+            // What was renamed away stays whole; the archive holds Data only
+            // when it was read before the swap.
+            for (const char* file : {"clients.dat", "2013\\report.txt"})
+                EXPECT_TRUE(bench::Exists(std::string(seqFolder) + "\\Data.away\\" + file)) << at << file;
+            EXPECT_EQ(names.size(), window.fromArchive ? 2u : seqFiles.size()) << at;
+        }
+        for (const std::string& name : names)
+            EXPECT_EQ(name.find("secret"), std::string::npos) << at;
+        for (const std::string& archive : archives)
+            DeleteFileA(archive.c_str());
+    }
 }

@@ -29,4 +29,4 @@ kivo_add_test(NAME driver_first_stage_es_test TARGET driver_first_stage_test ENV
   "${LOG_LINK}")
 kivo_add_test(NAME driver_sequence_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sequence_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../zip/zip_test_support.cpp
-  ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/../bench/links.sh Linked/KIVO/Data/out=Outside Linked/KIVO/loop=Linked/KIVO Moved/KIVO=Real/KIVO && mkdir -p -m 700 $KIVO_PREFIX_DIR/drive_c/Private/KIVO")
+  ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/../bench/links.sh Linked/KIVO/Data/out=Outside Linked/KIVO/loop=Linked/KIVO Moved/KIVO=Real/KIVO && mkdir -p -m 700 $KIVO_PREFIX_DIR/drive_c/Private/KIVO && ${CMAKE_CURRENT_LIST_DIR}/../bench/swapper.sh")
