@@ -195,7 +195,15 @@ int UnattendedCopyBegin() {
     DWORD length = GetEnvironmentVariableA(unattendedVariable, value, sizeof value);
     if (length == 0) return 0;
     unattendedRun = true;
-    if (length >= sizeof value || !UnattendedValueParse(value, &runSwitches)) return EXIT_MISUSE;
+    HANDLE passed = nullptr;
+    const bool taken = TakePassedHandle(logHandleVariable, &passed);
+    if (length >= sizeof value || !taken || !UnattendedValueParse(value, &runSwitches)) {
+        if (passed != nullptr) CloseHandle(passed);
+        return EXIT_MISUSE;
+    }
+    // The log the first stage opened and passed on; a copy started by hand
+    // opens the one its variable names, which must exist.
+    if (passed != nullptr) return RunLogAdopt(passed, "copy") == 0 ? 0 : EXIT_LOG_REFUSED;
     if (runSwitches.logPath[0] != '\0' && RunLogOpen(runSwitches.logPath, false, "copy") != 0)
         return EXIT_LOG_REFUSED;
     return 0;
