@@ -12,7 +12,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -80,30 +79,19 @@ void LetGoOfFolder() {
 }
 
 // The folder handle the first stage passed on, or null when none was (a
-// copy started by hand, Windows 9x); the variable goes, so that nothing this
-// process starts inherits it. False when the variable names no folder handle.
+// copy started by hand, Windows 9x). False when the variable names no folder.
 bool TakePassedFolder(void** folder) {
-    *folder = nullptr;
-    char value[2 * sizeof(void*) + 2];
-    const DWORD length = GetEnvironmentVariableA(folderHandleVariable, value, sizeof value);
-    SetEnvironmentVariableA(folderHandleVariable, nullptr);
-    if (length == 0) return true;
-    char* end = nullptr;
-    const unsigned long long number = std::strtoull(value, &end, 16);
-    if (length >= sizeof value || end == value || *end != '\0' || number == 0) return false;
-    HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(number));
+    HANDLE handle = nullptr;
+    const bool taken = TakePassedHandle(folderHandleVariable, &handle);
     BY_HANDLE_FILE_INFORMATION information;
-    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &information) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        return false;
-    // Not passed on again: the console's host, started by this process,
-    // would inherit it and hold the folder.
-    HANDLE own = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &own, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE))
-        return false;
-    *folder = own;
-    return true;
+    if (taken && (handle == nullptr || (GetFileInformationByHandle(handle, &information) &&
+                                        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0))) {
+        *folder = handle;
+        return true;
+    }
+    if (handle != nullptr) CloseHandle(handle);
+    *folder = nullptr;
+    return false;
 }
 
 // Only a Yes goes on: a box that could not be shown is no consent. A quiet
@@ -158,8 +146,9 @@ int RunFirstStage() {
 
     ReleaseInstanceMutex();
     HANDLE copyProcess = nullptr;
-    const int started = PrivateCopyStart(tempCopyPath, commandLine, copyHeld,
-                                         static_cast<HANDLE>(installFolderHandle), &copyProcess);
+    const int started =
+        PrivateCopyStart(tempCopyPath, commandLine, copyHeld, static_cast<HANDLE>(installFolderHandle),
+                         RunLogHandle(), &copyProcess);
     LetGoOfFolder();
     if (started != 0) {
         UnattendedCopyNotStarted();

@@ -15,6 +15,7 @@
 
 void (*beforeCopyHook)() = nullptr;
 const char* const folderHandleVariable = "KIVO_FOLDER_HANDLE";
+const char* const logHandleVariable = "KIVO_LOG_HANDLE";
 
 namespace {
 
@@ -137,40 +138,81 @@ int PrivateCopyMake(const char* sourcePath, const char* tempFolder, const char* 
     return 0;
 }
 
-int PrivateCopyStart(const char* copyPath, char* commandLine, HANDLE held, HANDLE folderHeld,
+namespace {
+
+// An inheritable duplicate of handle, named in variable for the copy's start
+// only; false, with the variable removed, when there is none to pass.
+bool PassHandle(HANDLE handle, const char* variable, HANDLE* inherited) {
+    *inherited = nullptr;
+    char value[2 * sizeof(void*) + 1];
+    int formatted = 0;
+    const bool passing =
+        handle != nullptr &&
+        DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), inherited, 0, TRUE,
+                        DUPLICATE_SAME_ACCESS) &&
+        (formatted =
+             std::snprintf(value, sizeof value, "%llx",
+                           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(*inherited)))) > 0 &&
+        formatted < static_cast<int>(sizeof value);
+    SetEnvironmentVariableA(variable, passing ? value : nullptr);
+    return passing;
+}
+
+} // namespace
+
+bool TakePassedHandle(const char* variable, HANDLE* handle) {
+    *handle = nullptr;
+    char value[2 * sizeof(void*) + 2];
+    const DWORD length = GetEnvironmentVariableA(variable, value, sizeof value);
+    SetEnvironmentVariableA(variable, nullptr);
+    if (length == 0) return true;
+    if (length >= sizeof value) return false;
+    uintptr_t number = 0;
+    for (const char* digit = value; *digit != '\0'; ++digit) {
+        const char c = *digit;
+        const int nibble = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (nibble < 0) return false;
+        number = number << 4 | static_cast<uintptr_t>(nibble);
+    }
+    if (number == 0) return false;
+    // Not passed on again: the console's host, started by this process,
+    // would inherit it.
+    return DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(number), GetCurrentProcess(), handle,
+                           0, FALSE, DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE) != 0 &&
+           GetFileType(*handle) == FILE_TYPE_DISK;
+}
+
+int PrivateCopyStart(const char* copyPath, char* commandLine, HANDLE held, HANDLE folderHeld, HANDLE log,
                      HANDLE* processOut) {
     *processOut = nullptr;
     char folder[PATH_CAPACITY];
     const bool located = PathFolderOf(copyPath, folder, PATH_CAPACITY);
-    // Only this duplicate is inheritable, so it is the one handle the copy
-    // gets; the variable is set for this start only.
-    HANDLE inherited = nullptr;
-    char value[2 * sizeof(void*) + 1];
-    const bool passing =
-        folderHeld != nullptr &&
-        DuplicateHandle(GetCurrentProcess(), folderHeld, GetCurrentProcess(), &inherited, 0, TRUE,
-                        DUPLICATE_SAME_ACCESS) &&
-        std::snprintf(value, sizeof value, "%llx",
-                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(inherited))) > 0;
-    SetEnvironmentVariableA(folderHandleVariable, passing ? value : nullptr);
+    // Of the handles this program opens, only these duplicates are
+    // inheritable, so they are the ones the copy gets.
+    HANDLE inheritedFolder = nullptr;
+    HANDLE inheritedLog = nullptr;
+    const bool passingFolder = PassHandle(folderHeld, folderHandleVariable, &inheritedFolder);
+    const bool passingLog = PassHandle(log, logHandleVariable, &inheritedLog);
     // A process's current folder is held through an inheritable handle: the
     // copy would inherit a hold on the installation folder, started from
     // there, which would keep the folder from going. The system folder is
     // one nobody removes.
     char systemFolder[PATH_CAPACITY];
     const UINT systemLength = GetSystemDirectoryA(systemFolder, PATH_CAPACITY);
-    if (passing && systemLength > 0 && systemLength < static_cast<UINT>(PATH_CAPACITY))
+    if (passingFolder && systemLength > 0 && systemLength < static_cast<UINT>(PATH_CAPACITY))
         SetCurrentDirectoryA(systemFolder);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     // Its current folder is its own: started from Explorer, this stage's is
     // the installation folder, which the copy must remove.
-    const bool started =
-        located && CreateProcessA(copyPath, commandLine, nullptr, nullptr, passing ? TRUE : FALSE, 0, nullptr,
-                                  folder, &startup, &process) != 0;
+    const bool started = located && CreateProcessA(copyPath, commandLine, nullptr, nullptr,
+                                                   passingFolder || passingLog ? TRUE : FALSE, 0, nullptr,
+                                                   folder, &startup, &process) != 0;
     SetEnvironmentVariableA(folderHandleVariable, nullptr);
-    if (inherited != nullptr) CloseHandle(inherited);
+    SetEnvironmentVariableA(logHandleVariable, nullptr);
+    if (inheritedFolder != nullptr) CloseHandle(inheritedFolder);
+    if (inheritedLog != nullptr) CloseHandle(inheritedLog);
     CloseHandle(held);
     if (!started) {
         if (located) RemoveCopy(copyPath, folder);
