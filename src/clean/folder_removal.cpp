@@ -354,8 +354,16 @@ int HeldDeleteFiles(HANDLE folder, const char* pattern, const wchar_t* relative,
             if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
             if (gone) continue;
             result = 1;
-            std::swprintf(path, sizeof path / sizeof path[0], L"%ls%ls%ls", relative, *relative ? L"\\" : L"",
-                          found.cFileName);
+            // Told by its path below the folder; one too long for the buffer by its folder's.
+            const size_t relativeLength = std::wcslen(relative);
+            const size_t at = relativeLength != 0 ? relativeLength + 1 : 0;
+            if (at + length >= sizeof path / sizeof path[0]) {
+                Report(report, relative);
+                continue;
+            }
+            std::memcpy(path, relative, relativeLength * sizeof(wchar_t));
+            if (at != 0) path[relativeLength] = L'\\';
+            std::memcpy(path + at, found.cFileName, (length + 1) * sizeof(wchar_t));
             Report(report, path);
         }
     }

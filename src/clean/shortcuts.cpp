@@ -14,6 +14,7 @@
 #include <shlobj.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -114,24 +115,30 @@ int ShortcutScanFolder(Folder& folder);
 
 // Reads the shortcut's target from its open file, through the shell's link
 // object: what is judged is what was opened, not whatever the path names by
-// then. A file too large for a shortcut has no target.
+// then. A file too large for a shortcut has no target. ole32's memory stream
+// is looked up at run time, as every call not established on the oldest
+// systems; without it the target is unknown and the shortcut stays.
 constexpr DWORD LARGEST_SHORTCUT = 1u << 20;
 void ShortcutTargetOf(HANDLE file, char* target) {
     target[0] = '\0';
+    using MemoryStreamFunction = HRESULT(WINAPI*)(HGLOBAL, BOOL, IStream**);
+    const auto memoryStream =
+        PlatformFunction<MemoryStreamFunction>(GetModuleHandleA("ole32.dll"), "CreateStreamOnHGlobal");
     const DWORD size = GetFileSize(file, nullptr);
-    if (size == INVALID_FILE_SIZE || size > LARGEST_SHORTCUT) return;
+    if (memoryStream == nullptr || size == INVALID_FILE_SIZE || size > LARGEST_SHORTCUT) return;
     if (!comInitialized && SUCCEEDED(CoInitialize(nullptr))) comInitialized = true;
-    HGLOBAL bytes = GlobalAlloc(GMEM_MOVEABLE, size != 0 ? size : 1);
+    void* bytes = std::malloc(size != 0 ? size : 1);
     if (bytes == nullptr) return;
-    void* at = GlobalLock(bytes);
     DWORD got = 0;
-    const bool read = at != nullptr && ReadFile(file, at, size, &got, nullptr) && got == size;
-    if (at != nullptr) GlobalUnlock(bytes);
+    ULONG written = 0;
+    const LARGE_INTEGER start = {};
     ComInterface<IStream> stream;
-    if (!read || FAILED(CreateStreamOnHGlobal(bytes, TRUE, &stream.pointer))) {
-        GlobalFree(bytes);
-        return;
-    }
+    const bool loaded = ReadFile(file, bytes, size, &got, nullptr) && got == size &&
+                        SUCCEEDED(memoryStream(nullptr, TRUE, &stream.pointer)) &&
+                        SUCCEEDED(stream.pointer->Write(bytes, size, &written)) && written == size &&
+                        SUCCEEDED(stream.pointer->Seek(start, STREAM_SEEK_SET, nullptr));
+    std::free(bytes);
+    if (!loaded) return;
     ComInterface<IShellLinkA> link;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                 reinterpret_cast<void**>(&link.pointer))))

@@ -1,5 +1,6 @@
 #include "driver/folder_safety.h"
 
+#include "clean/path_text.h"
 #include "clean/shell_items.h"
 #include "driver/driver_state.h"
 #include "driver/relaunch_argument.h"
@@ -257,7 +258,7 @@ bool ObjectNameToPath(const char* name, char* out) {
         return TextFormat(out, PATH_CAPACITY, "%s", name + 4);
     for (const char* redirector : {"\\Device\\Mup\\", "\\Device\\LanmanRedirector\\"}) {
         const size_t length = std::strlen(redirector);
-        if (_strnicmp(name, redirector, length) == 0)
+        if (TextEqualAZ(name, redirector, length))
             return TextFormat(out, PATH_CAPACITY, "\\\\%s", name + length);
     }
     if (dosDevice == nullptr) return false;
@@ -266,8 +267,7 @@ bool ObjectNameToPath(const char* name, char* out) {
         char device[PATH_CAPACITY];
         if (dosDevice(drive, device, sizeof device) == 0) continue;
         const size_t length = std::strlen(device);
-        if (length > 0 && _strnicmp(name, device, length) == 0 &&
-            (name[length] == '\\' || name[length] == '\0'))
+        if (length > 0 && TextEqualAZ(name, device, length) && (name[length] == '\\' || name[length] == '\0'))
             return TextFormat(out, PATH_CAPACITY, "%s%s", drive, name[length] == '\0' ? "\\" : name + length);
     }
     return false;

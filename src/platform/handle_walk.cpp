@@ -109,8 +109,12 @@ int StatusResult(NTSTATUS status) {
 bool IsBareName(const wchar_t* name, size_t length) {
     if (name == nullptr || length == 0 || length > 255) return false;
     if ((length == 1 && name[0] == L'.') || (length == 2 && name[0] == L'.' && name[1] == L'.')) return false;
-    for (size_t i = 0; i < length; ++i)
-        if (std::wcschr(L"\\/:*?<>\"|", name[i]) != nullptr || name[i] < 32) return false;
+    static const wchar_t reserved[] = {L'\\', L'/', L':', L'*', L'?', L'<', L'>', L'"', L'|'};
+    for (size_t i = 0; i < length; ++i) {
+        if (name[i] < 32) return false;
+        for (wchar_t character : reserved)
+            if (name[i] == character) return false;
+    }
     return true;
 }
 

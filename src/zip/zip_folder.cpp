@@ -341,8 +341,10 @@ int OpenPlaced(const FolderWalk& walk, wchar_t mode, const wchar_t* relative, Fo
     const wchar_t* name = relative;
     HandleFacts facts;
     for (size_t i = 0; i < chain->wantedDepth; ++i) {
-        const wchar_t* end = std::wcschr(name, L'\\');
-        if (end == nullptr) return HANDLE_WALK_CHANGED;
+        const wchar_t* end = name;
+        while (*end != L'\0' && *end != L'\\')
+            ++end;
+        if (*end == L'\0') return HANDLE_WALK_CHANGED;
         if (i >= chain->depth) {
             const HANDLE parent = i == 0 ? walk.root : chain->links[i - 1].handle;
             const HandleOpen open = {FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE, HANDLE_OPEN_FOLDER,
