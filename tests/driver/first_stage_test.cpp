@@ -554,6 +554,7 @@ TEST_F(FirstStage, TheCopyWritesTheLogTheFirstStageOpened) {
         ASSERT_TRUE(bench::MakeFolders("C:\\logs") && bench::WriteFileBytes("C:\\logs\\passed.txt", "decoy"));
     }
     EXPECT_TRUE(bench::Press(confirm, IDYES));
+    EXPECT_TRUE(bench::WaitBoxGone(confirm)); // the copy's box has the same caption
     bench::Box running = bench::WaitBox(Text(MSG_TITLE), 20000);
     ASSERT_TRUE(running.found());
     EXPECT_EQ(running.text, Text(MSG_APP_RUNNING));
