@@ -79,6 +79,16 @@ bool ProgramKeyShared(HKEY classes, const char* programKey, const char* ownExten
            (classes != HKEY_CLASSES_ROOT && OtherExtensionNames(HKEY_CLASSES_ROOT, programKey, ownExtension));
 }
 
+// A key of the classes' root and its subkeys; false, reported, when it stays.
+// The log line of the user whose classes these are follows.
+bool ClassKeyDelete(HKEY classes, const char* name) {
+    if (RegistryDeleteKeyTree(classes, name) == 0) return true;
+    RemovalFailed(classes == HKEY_CLASSES_ROOT ? "association key of HKEY_CLASSES_ROOT"
+                                               : "association key of a user's classes",
+                  name);
+    return false;
+}
+
 } // namespace
 
 int AssociationRemove(const char* extension) {
@@ -101,17 +111,21 @@ int AssociationRemoveFrom(HKEY classes, const char* extension) {
         std::free(data);
         return type != REG_SZ ? 2 : 3;
     }
+    bool removed = true;
     if (programLength > 0) {
         // The value need not end in a zero: the name is copied with its own.
         char* name = static_cast<char*>(std::malloc(programLength + 1));
         if (name != nullptr) {
             std::memcpy(name, programKey, programLength);
             name[programLength] = '\0';
-            if (!ProgramKeyShared(classes, name, keyName)) RegistryDeleteKeyTree(classes, name);
+            if (!ProgramKeyShared(classes, name, keyName)) removed = ClassKeyDelete(classes, name);
             std::free(name);
+        } else {
+            RemovalFailed("program key (out of memory) named by the association", keyName);
+            removed = false;
         }
     }
     std::free(data);
-    RegistryDeleteKeyTree(classes, keyName);
-    return 0;
+    if (!ClassKeyDelete(classes, keyName)) removed = false;
+    return removed ? 0 : 4;
 }

@@ -1,6 +1,6 @@
 #include "clean/shell_items.h"
 
-#include "clean/scoped_handles.h"
+#include "platform/scoped_handles.h"
 
 #include <objbase.h>
 #include <shellapi.h>

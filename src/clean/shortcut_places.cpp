@@ -111,14 +111,21 @@ bool LinkBelow(const char* profile, const char* relative) {
 }
 
 // Adds an existing folder unless it is listed already. A shell folder may
-// itself be a link (a redirected desktop); folders joined below a profile
-// are checked by the caller.
-void AddPlace(const char* path, ShortcutPlaceKind kind, bool linkAllowed) {
+// itself be a link (a redirected desktop: below null); a folder joined below
+// a profile is opened from the profile, through no link, when it is walked.
+void AddPlace(const char* path, ShortcutPlaceKind kind, const char* below) {
     ShortcutPlace place;
+    place.heldFrom = 0;
     if (!PathFullLong(path, place.path, true)) return; // not there, nothing to walk
     const DWORD attributes = GetFileAttributesA(place.path);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return;
-    if (!linkAllowed && IsLink(attributes)) return;
+    if (below != nullptr) {
+        char folder[MAX_PATH];
+        if (IsLink(attributes) || !PathFullLong(below, folder, true) || !PathIsInFolder(folder, place.path) ||
+            place.path[std::strlen(folder)] != '\\')
+            return;
+        place.heldFrom = std::strlen(folder);
+    }
     if (!MakeKey(place.path, place.key)) return;
     for (int i = 0; i < list.count; ++i)
         if (std::strcmp(list.places[i].key, place.key) == 0) return;
@@ -143,9 +150,9 @@ void AddOwnQuickLaunch(const char* appData) {
     char quickLaunch[MAX_PATH];
     char pins[MAX_PATH];
     if (!Join(quickLaunch, appData, "", QUICK_LAUNCH)) return;
-    AddPlace(quickLaunch, PLACE_QUICK_LAUNCH, true);
-    if (Join(pins, quickLaunch, "", TASKBAR_PINS)) AddPlace(pins, PLACE_TASKBAR_PINS, true);
-    if (Join(pins, quickLaunch, "", START_PINS)) AddPlace(pins, PLACE_START_PINS, true);
+    AddPlace(quickLaunch, PLACE_QUICK_LAUNCH, nullptr);
+    if (Join(pins, quickLaunch, "", TASKBAR_PINS)) AddPlace(pins, PLACE_TASKBAR_PINS, nullptr);
+    if (Join(pins, quickLaunch, "", START_PINS)) AddPlace(pins, PLACE_START_PINS, nullptr);
 }
 
 void AddProfileFolder(const char* relative, ShortcutPlaceKind kind) {
@@ -195,7 +202,7 @@ void AddProfile(const char* profile) {
     for (int i = 0; i < list.folderCount; ++i) {
         const ProfileFolder& folder = list.folders[i];
         if (Join(path, profile, "\\", folder.relative) && !LinkBelow(profile, folder.relative))
-            AddPlace(path, folder.kind, false);
+            AddPlace(path, folder.kind, profile);
     }
 }
 
@@ -207,7 +214,7 @@ void AddRegisteredProfiles() {
     char folder[MAX_PATH];
     char path[MAX_PATH];
     if (ProfileListReadPath("ProgramData", folder) && Join(path, folder, "", COMMON_START_MENU))
-        AddPlace(path, PLACE_START_MENU, false);
+        AddPlace(path, PLACE_START_MENU, folder);
 }
 
 } // namespace
@@ -231,7 +238,7 @@ bool ShortcutPlacesCollect(const char* desktopName, const char* startMenuName) {
                        {CSIDL_COMMON_DESKTOPDIRECTORY, PLACE_DESKTOP},
                        {CSIDL_COMMON_STARTMENU, PLACE_START_MENU}};
     for (const auto& shellPlace : shellPlaces)
-        if (ShellFolderPath(shellPlace.csidl, folder)) AddPlace(folder, shellPlace.kind, true);
+        if (ShellFolderPath(shellPlace.csidl, folder)) AddPlace(folder, shellPlace.kind, nullptr);
     if (ShellFolderPath(CSIDL_APPDATA, folder)) AddOwnQuickLaunch(folder);
 
     // The current user's profile, which Windows 9x does not name.

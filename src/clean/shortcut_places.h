@@ -19,6 +19,10 @@ struct ShortcutPlace {
     char path[MAX_PATH];
     char key[MAX_PATH]; // the path in upper case, for comparisons
     ShortcutPlaceKind kind;
+    // 0 for a shell folder, which may itself be a link (a redirected
+    // desktop); else the length of the profile (or common) folder it lies
+    // below, from which the walk opens it name by name, through no link.
+    size_t heldFrom;
 };
 
 //--- the list, valid from Collect to Release

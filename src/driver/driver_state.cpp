@@ -4,6 +4,7 @@ int languageCode = 2;
 char ownFileName[PATH_CAPACITY];
 char ownFolder[PATH_CAPACITY];
 char installFolder[PATH_CAPACITY];
+void* installFolderHandle = nullptr;
 char tempCopyPath[PATH_CAPACITY];
 char windowCaption[CAPTION_CAPACITY];
 int isNT = -1;

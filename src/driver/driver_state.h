@@ -9,6 +9,12 @@ extern int languageCode;                // 1 French, 2 English, 3 Spanish
 extern char ownFileName[PATH_CAPACITY]; // first stage only
 extern char ownFolder[PATH_CAPACITY];   // first stage: folder, then full path
 extern char installFolder[PATH_CAPACITY];
+// The installation folder held from its check on (a folder handle; null on
+// Windows 9x, or before the check): every later operation on the folder
+// starts from it. It refuses delete and rename sharing, so that the folder
+// cannot be moved away or replaced while it is held; it is let go only to
+// remove the folder once it is empty. The first stage passes it to the copy.
+extern void* installFolderHandle;
 extern char tempCopyPath[PATH_CAPACITY];
 extern char windowCaption[CAPTION_CAPACITY];
 extern int isNT;               // -1 NT family, 0 Windows 9x

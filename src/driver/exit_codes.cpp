@@ -1,9 +1,15 @@
 #include "driver/exit_codes.h"
 
-int UninstallOutcome(bool dataFolderKept, bool restartNeeded, bool restartStarted) {
+int UninstallOutcome(bool dataFolderKept, bool itemsRemain, bool restartNeeded, bool restartStarted) {
     if (dataFolderKept) return EXIT_DATA_FOLDER_KEPT;
+    if (itemsRemain) return EXIT_ITEMS_REMAIN;
     if (restartStarted) return EXIT_RESTART_STARTED;
     return restartNeeded ? EXIT_RESTART_NEEDED : EXIT_DONE;
+}
+
+bool UninstallRanToItsEnd(long code) {
+    return code == EXIT_DONE || code == EXIT_DATA_FOLDER_KEPT || code == EXIT_ITEMS_REMAIN ||
+           code == EXIT_RESTART_NEEDED || code == EXIT_RESTART_STARTED;
 }
 
 const char* ExitCodeMeaning(long code) {
@@ -26,6 +32,8 @@ const char* ExitCodeMeaning(long code) {
         return "uninstalled, but the data folder was kept";
     case EXIT_LOG_REFUSED:
         return "the log cannot be written there";
+    case EXIT_ITEMS_REMAIN:
+        return "finished, but some items remain";
     case EXIT_USER_DECLINED:
         return "declined at the confirmation";
     case EXIT_ALREADY_RUNNING:

@@ -14,15 +14,19 @@ enum ExitCode {
     EXIT_APPLICATION_RUNNING = 6, // DAZIV.EXE runs
     EXIT_DATA_FOLDER_KEPT = 7,    // uninstalled, but the data folder could not be archived completely
     EXIT_LOG_REFUSED = 8,         // the log cannot be written where it was asked for; nothing was done
+    EXIT_ITEMS_REMAIN = 9,        // uninstalled, but some items could not be removed (each logged)
     EXIT_USER_DECLINED = 1602,    // ERROR_INSTALL_USEREXIT
     EXIT_ALREADY_RUNNING = 1618,  // ERROR_INSTALL_ALREADY_RUNNING
     EXIT_RESTART_STARTED = 1641,  // ERROR_SUCCESS_REBOOT_INITIATED
     EXIT_RESTART_NEEDED = 3010    // ERROR_SUCCESS_REBOOT_REQUIRED
 };
 
-// The code of an uninstall that ran to its end: a kept data folder comes
-// before any restart, since the user's data still waits for someone.
-int UninstallOutcome(bool dataFolderKept, bool restartNeeded, bool restartStarted);
+// The code of an uninstall that ran to its end: a kept data folder first,
+// since the user's data still waits for someone; then items that remain,
+// which an administrator must remove; then a restart, started or needed.
+int UninstallOutcome(bool dataFolderKept, bool itemsRemain, bool restartNeeded, bool restartStarted);
+// Whether code ends an uninstall that ran to its end, whatever it left.
+bool UninstallRanToItsEnd(long code);
 // What a code means, for the log ("uninstalled, restart needed"); never null.
 const char* ExitCodeMeaning(long code);
 // What a result of the zip writer means, for the log; never null.

@@ -7,6 +7,7 @@
 #include "driver/driver_state.h"
 #include "driver/exit_codes.h"
 #include "driver/run_log.h"
+#include "platform/handle_walk.h"
 #include "platform/wide_files.h"
 #include "platform/windows_version.h"
 #include "zip/zip.h"
@@ -21,7 +22,7 @@
 #include <cwchar>
 #include <vector>
 
-void (*archiveWrittenHook)(const char* archivePath) = nullptr;
+void (*archiveWrittenHook)(const char* archivePath, HANDLE archive) = nullptr;
 
 namespace {
 
@@ -81,6 +82,35 @@ bool TakeFolderRights(const char* folder, FolderRights* rights) {
 
 //--- the archive file
 
+// Creates name new: on the NT family by its bare name relative to the
+// handle of its drive's root, so that no link on the way is followed.
+HANDLE CreateNew(const char* name, SECURITY_ATTRIBUTES* security) {
+    if (!HandleWalkAvailable())
+        return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    wchar_t wide[ARCHIVE_NAME_CAPACITY];
+    if (!WideFromAnsi(name, wide, ARCHIVE_NAME_CAPACITY) || std::wcslen(wide) < 4) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    const wchar_t root[4] = {wide[0], L':', L'\\', L'\0'};
+    const HandleOpen open = {FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             HANDLE_OPEN_FOLDER, 0};
+    HANDLE drive;
+    HandleFacts facts;
+    if (HandleOpenPath(root, open, &drive, &facts) != HANDLE_WALK_OK) return INVALID_HANDLE_VALUE;
+    // Held, refusing others' writes and deletion, until the deletions that
+    // rely on it are over; and deleted through this handle if it fails.
+    HANDLE file;
+    const int created =
+        HandleCreateChild(drive, wide + 3, std::wcslen(wide + 3), GENERIC_READ | GENERIC_WRITE | DELETE,
+                          FILE_SHARE_READ, security, &file);
+    const DWORD cause = GetLastError();
+    CloseHandle(drive);
+    SetLastError(cause);
+    return created == HANDLE_WALK_OK ? file : INVALID_HANDLE_VALUE;
+}
+
 // Creates the archive under the first free name. Only a name that nothing
 // holds is taken, so neither an earlier archive nor a link planted under the
 // name is ever opened.
@@ -100,8 +130,7 @@ HANDLE CreateArchiveFile(const char* dataFolder, char* name) {
     DWORD cause = ERROR_FILE_EXISTS;
     for (int number = 1; number <= NAME_ATTEMPTS; ++number) {
         if (ArchiveNameNumbered(name, ARCHIVE_NAME_CAPACITY, dated, number) != 0) break;
-        HANDLE file =
-            CreateFileA(name, GENERIC_WRITE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateNew(name, security);
         if (file != INVALID_HANDLE_VALUE) return file;
         // A folder of that name may answer that access is denied.
         cause = GetLastError();
@@ -127,9 +156,10 @@ struct ArchivedCheck {
     std::vector<wchar_t> wide; // the names' prefix, then the file's path below the folder
     size_t prefixLength;
     std::vector<char> name; // its stored form
+    bool byHandle;
 };
 
-bool HeldUnchanged(void* context, const wchar_t* relative, const WIN32_FIND_DATAW& found) {
+bool HeldUnchanged(void* context, const wchar_t* relative, const HandleFacts& facts) {
     ArchivedCheck& check = *static_cast<ArchivedCheck*>(context);
     const size_t length = std::wcslen(relative);
     if (check.prefixLength + length + 1 > check.wide.size()) return false;
@@ -142,28 +172,66 @@ bool HeldUnchanged(void* context, const wchar_t* relative, const WIN32_FIND_DATA
     const int64_t index = ZipListingFind(check.listing, &check.name[0], static_cast<uint32_t>(stored));
     if (index < 0) return false;
     const ZipListedEntry& entry = check.listing->entries[index];
-    const uint64_t size = (uint64_t(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-    const uint64_t written =
-        (uint64_t(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
-    return entry.lastWrite != 0 && entry.lastWrite == written && entry.size == size;
+    // The file to go is the one that was read (by its index, where the file
+    // system tells one), unchanged since.
+    if (check.byHandle && entry.fileIndex != facts.index) return false;
+    return entry.lastWrite != 0 && entry.lastWrite == facts.written && entry.size == facts.size;
+}
+
+// The held installation folder, once empty, is let go and removed: nobody
+// can delete a folder held without delete sharing, this program included.
+// What might take its place in between is at most an empty folder or a
+// link, of which only the link itself would go.
+bool RemoveHeldFolder() {
+    CloseHandle(static_cast<HANDLE>(installFolderHandle));
+    installFolderHandle = nullptr;
+    if (FolderRemoveOrGone(installFolder)) return true;
+    RunLogWrite("the emptied folder %s could not be removed (error %lu)", installFolder,
+                static_cast<unsigned long>(GetLastError()));
+    return false;
 }
 
 // Deletes the data folder's files that the archive holds unchanged, and the
 // folders they leave empty; true when nothing stayed.
-bool DeleteArchivedFiles(const char* dataFolder, ZipListing* listing) {
+bool DeleteArchivedFiles(const HeldFolder& folder, ZipListing* listing, const RemovalReport* report) {
     ArchivedCheck check = {listing, std::vector<wchar_t>(2 * WIDE_PATH_CAPACITY), 0,
-                           std::vector<char>(6 * WIDE_PATH_CAPACITY)};
-    if (!ZipListingSort(listing) || ZipFolderNamePrefix(dataFolder, ArchivePrefixLength(dataFolder),
+                           std::vector<char>(6 * WIDE_PATH_CAPACITY), folder.handle != INVALID_HANDLE_VALUE};
+    if (!ZipListingSort(listing) || ZipFolderNamePrefix(folder.path, ArchivePrefixLength(folder.path),
                                                         &check.wide[0], WIDE_PATH_CAPACITY) != ZIP_OK)
         return false;
     check.prefixLength = std::wcslen(&check.wide[0]);
-    return FolderDeleteTreeFiltered(dataFolder, 1, HeldUnchanged, &check) == 0;
+    // The driver's hold of the installation folder has no right to delete it.
+    const bool held = installFolderHandle != nullptr && folder.handle == installFolderHandle;
+    return FolderDeleteTreeHeld(folder, held ? 0 : 1, HeldUnchanged, &check, report) == 0 &&
+           (!held || RemoveHeldFolder());
 }
 
-} // namespace
+// Each removal that failed is logged by its full name and counted.
+struct FailedNames {
+    const char* folder;
+    const char* what;
+};
 
-int FilesStepArchive(HANDLE file, const char* archiveName, const char* dataFolder, uint32_t workers,
-                     ZipListing* listing) {
+void LogFailedRemoval(void* context, const wchar_t* relative) {
+    const FailedNames& names = *static_cast<FailedNames*>(context);
+    char name[2 * MAX_PATH];
+    const size_t folderLength = std::strlen(names.folder);
+    if (*relative == L'\0') {
+        RunLogRemovalFailed("folder", names.folder);
+        return;
+    }
+    if (folderLength + 2 > sizeof name) return;
+    std::memcpy(name, names.folder, folderLength);
+    name[folderLength] = '\\';
+    const int converted = WideCharToMultiByte(CP_ACP, 0, relative, -1, name + folderLength + 1,
+                                              int(sizeof name - folderLength - 1), nullptr, nullptr);
+    // A name too long for the line is still counted, under its folder.
+    RunLogRemovalFailed(names.what, converted != 0 ? name : names.folder);
+}
+
+// Writes the archive of the held folder into file, which stays open, and flushes it.
+int ArchiveInto(HANDLE file, const char* archiveName, const HeldFolder& folder, uint32_t workers,
+                ZipListing* listing) {
     ZipArchive* archive = nullptr;
     int added = ZipCreateArchive(&archive, file, 0, ZIP_KIND_HANDLE, nullptr);
     int closed = added;
@@ -171,61 +239,114 @@ int FilesStepArchive(HANDLE file, const char* archiveName, const char* dataFolde
         ZipSetProgress(archive, ShowProgress, nullptr);
         ZipSetWorkers(archive, workers);
         busyProgress = 0;
-        added = ZipAddFolderTree(archive, dataFolder, ArchivePrefixLength(dataFolder));
+        added = ZipAddFolderTreeHeld(archive, folder.handle, folder.path, ArchivePrefixLength(folder.path));
         closed = ZipCloseArchiveListing(archive, listing);
     }
     // Only an archive that reached the disk, and whose closing succeeded, counts.
     const bool flushed = FlushFileBuffers(file) != 0;
-    const bool fileClosed = CloseHandle(file) != 0;
-    if (added == ZIP_OK && closed == ZIP_OK && flushed && fileClosed) return ZIP_OK;
+    if (added == ZIP_OK && closed == ZIP_OK && flushed) return ZIP_OK;
     if (added != ZIP_OK || closed != ZIP_OK)
         RunLogWrite("archive %s not completed: adding the folder %d (%s), closing it %d (%s)", archiveName,
                     added, ZipResultMeaning(added), closed, ZipResultMeaning(closed));
     else
-        RunLogWrite("archive %s not %s", archiveName, flushed ? "closed" : "flushed to the disk");
+        RunLogWrite("archive %s not flushed to the disk", archiveName);
     ZipListingFree(listing);
     return added != ZIP_OK ? added : closed != ZIP_OK ? closed : ZIP_ERR_WRITE;
 }
 
-int FilesStepVerify(const char* archiveName, const ZipListing& listing) {
-    wchar_t path[ARCHIVE_NAME_CAPACITY];
-    if (!WideFromAnsi(archiveName, path, ARCHIVE_NAME_CAPACITY)) return ZIP_ERR_ARGS;
+std::vector<ZipVerifyExpected> ExpectedEntries(const ZipListing& listing) {
     std::vector<ZipVerifyExpected> expected(listing.count + 1);
     for (uint32_t i = 0; i < listing.count; ++i) {
         const ZipListedEntry& entry = listing.entries[i];
         expected[i] =
             ZipVerifyExpected{ZipListedName(&listing, i), entry.nameLength, entry.crc32, entry.size};
     }
-    const int result = ZipVerifyArchiveFile(path, expected.data(), listing.count);
+    return expected;
+}
+
+int VerifyResult(const char* archiveName, int result) {
     if (result != ZIP_OK)
         RunLogWrite("archive %s does not read back as it was written: %d (%s)", archiveName, result,
                     ZipResultMeaning(result));
     return result;
 }
 
+} // namespace
+
+int FilesStepArchive(HANDLE file, const char* archiveName, const char* dataFolder, uint32_t workers,
+                     ZipListing* listing) {
+    int result =
+        ArchiveInto(file, archiveName, HeldFolder{INVALID_HANDLE_VALUE, dataFolder}, workers, listing);
+    if (!CloseHandle(file) && result == ZIP_OK) {
+        RunLogWrite("archive %s not closed", archiveName);
+        ZipListingFree(listing);
+        result = ZIP_ERR_WRITE;
+    }
+    return result;
+}
+
+int FilesStepVerify(const char* archiveName, const ZipListing& listing) {
+    wchar_t path[ARCHIVE_NAME_CAPACITY];
+    if (!WideFromAnsi(archiveName, path, ARCHIVE_NAME_CAPACITY)) return ZIP_ERR_ARGS;
+    const std::vector<ZipVerifyExpected> expected = ExpectedEntries(listing);
+    return VerifyResult(archiveName, ZipVerifyArchiveFile(path, expected.data(), listing.count));
+}
+
 void RunFilesStep(const char* dataFolder, char* message) {
-    ProgramFilesDelete(dataFolder);
+    // The driver's hold of the installation folder serves when that is the
+    // data folder; otherwise the step holds the folder itself: with the right
+    // to remove it at the end if it can, else without, while something else
+    // has it open.
+    if (installFolderHandle != nullptr && lstrcmpiA(dataFolder, installFolder) == 0) {
+        RunFilesStepHeld(HeldFolder{static_cast<HANDLE>(installFolderHandle), dataFolder}, message);
+        return;
+    }
+    HANDLE held = FolderHold(dataFolder, true);
+    if (held == INVALID_HANDLE_VALUE) held = FolderHold(dataFolder, false);
+    if (held == INVALID_HANDLE_VALUE && HandleWalkAvailable())
+        RunLogWrite("the data folder %s could not be held: Windows error %lu", dataFolder, GetLastError());
+    RunFilesStepHeld(HeldFolder{held, dataFolder}, message);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+}
+
+void RunFilesStepHeld(const HeldFolder& folder, char* message) {
+    const char* dataFolder = folder.path;
+    // Where the walks go by handle, a folder that is not held is not touched.
+    const bool usable = folder.handle != INVALID_HANDLE_VALUE || !HandleWalkAvailable();
+    FailedNames programFiles = {dataFolder, "program file"};
+    const RemovalReport programReport = {LogFailedRemoval, &programFiles};
+    if (usable) ProgramFilesDeleteHeld(folder, &programReport);
 
     char archiveName[ARCHIVE_NAME_CAPACITY] = "";
     bool archived = false;
-    HANDLE file = CreateArchiveFile(dataFolder, archiveName);
+    HANDLE file = usable ? CreateArchiveFile(dataFolder, archiveName) : INVALID_HANDLE_VALUE;
     if (file != INVALID_HANDLE_VALUE) {
         ZipListing listing = {};
-        int result = FilesStepArchive(file, archiveName, dataFolder, 0, &listing);
+        int result = ArchiveInto(file, archiveName, folder, 0, &listing);
         if (result == ZIP_OK) {
-            if (archiveWrittenHook != nullptr) archiveWrittenHook(archiveName);
-            result = FilesStepVerify(archiveName, listing);
+            if (archiveWrittenHook != nullptr) archiveWrittenHook(archiveName, file);
+            const std::vector<ZipVerifyExpected> expected = ExpectedEntries(listing);
+            result = VerifyResult(archiveName, ZipVerifyArchiveHandle(file, expected.data(), listing.count));
         }
         archived = result == ZIP_OK;
-        if (archived) {
-            busyProgress = 100;
-        } else {
-            DeleteFileA(archiveName); // ours: it was created new
-            archiveName[0] = '\0';
-        }
-        const bool folderGone = archived && DeleteArchivedFiles(dataFolder, &listing);
+        if (archived) busyProgress = 100;
+        FailedNames dataFiles = {dataFolder, "file"};
+        const RemovalReport dataReport = {LogFailedRemoval, &dataFiles};
+        const bool folderGone = archived && DeleteArchivedFiles(folder, &listing, &dataReport);
         dataFolderKept = folderGone ? 0 : -1;
         ZipListingFree(&listing);
+        // The archive was held from its creation to the end of the deletions;
+        // one that failed is ours, created new, and goes through that handle.
+        if (!archived) {
+            if (!HandleWalkAvailable() || !HandleDelete(file)) {
+                CloseHandle(file);
+                file = INVALID_HANDLE_VALUE;
+                if (!HandleWalkAvailable()) DeleteFileA(archiveName);
+            }
+            archiveName[0] = '\0';
+        }
+        if (file != INVALID_HANDLE_VALUE && !CloseHandle(file) && archived)
+            RunLogWrite("archive %s not closed", archiveName);
     } else {
         dataFolderKept = -1;
     }

@@ -4,6 +4,7 @@
 // holds go, and only those unchanged since they were read.
 #pragma once
 
+#include "clean/clean.h"
 #include "zip/zip.h"
 
 #include <windows.h>
@@ -11,10 +12,14 @@
 // Runs the step; message (RESULT_MESSAGE_CAPACITY) receives the result box's
 // text. Sets dataFolderKept and archivePath.
 void RunFilesStep(const char* dataFolder, char* message);
+// The same from the folder held by the caller (FolderHold: the right to list
+// it, and DELETE for the folder itself to go); every walk of the step starts
+// from that handle. Each removal that fails is logged by name and counted.
+void RunFilesStepHeld(const HeldFolder& folder, char* message);
 
-// Called, when set, with the archive's path once it is closed and before it
-// is read back: the tests' way to damage it.
-extern void (*archiveWrittenHook)(const char* archivePath);
+// Called, when set, with the archive's path and the handle that wrote it
+// once it is flushed and before it is read back: the tests' way to damage it.
+extern void (*archiveWrittenHook)(const char* archivePath, HANDLE archive);
 
 //--- the step's archiving, also timed by the benchmark
 // Writes the archive of dataFolder into file (new and empty, named

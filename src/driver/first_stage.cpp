@@ -65,8 +65,33 @@ bool LocateInstallation(char* argument, int argumentCapacity) {
         if (!CopyText(installFolder, sizeof installFolder, ownFolder)) return false;
     }
     return ArgumentPasses(argument, argumentCapacity) &&
-           InstallFolderCheck(installFolder, sizeof installFolder) == FOLDER_SAFE &&
+           InstallFolderHold(installFolder, sizeof installFolder, nullptr, &installFolderHandle) ==
+               FOLDER_SAFE &&
            ArgumentPasses(argument, argumentCapacity);
+}
+
+// The copy's own hold is the first stage's, passed on; from then on only
+// the copy holds the folder, so that its removal is not kept waiting.
+void LetGoOfFolder() {
+    if (installFolderHandle == nullptr) return;
+    CloseHandle(static_cast<HANDLE>(installFolderHandle));
+    installFolderHandle = nullptr;
+}
+
+// The folder handle the first stage passed on, or null when none was (a
+// copy started by hand, Windows 9x). False when the variable names no folder.
+bool TakePassedFolder(void** folder) {
+    HANDLE handle = nullptr;
+    const bool taken = TakePassedHandle(folderHandleVariable, &handle);
+    BY_HANDLE_FILE_INFORMATION information;
+    if (taken && (handle == nullptr || (GetFileInformationByHandle(handle, &information) &&
+                                        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0))) {
+        *folder = handle;
+        return true;
+    }
+    if (handle != nullptr) CloseHandle(handle);
+    *folder = nullptr;
+    return false;
 }
 
 // Only a Yes goes on: a box that could not be shown is no consent. A quiet
@@ -112,14 +137,20 @@ int RunFirstStage() {
     DWORD tempLength = GetEnvironmentVariableA("TEMP", tempFolder, sizeof tempFolder);
     if (tempLength == 0) return Refuse(MSG_TEMP_UNDEFINED, 2);
     HANDLE copyHeld = INVALID_HANDLE_VALUE;
-    if (tempLength >= sizeof tempFolder || !UnattendedPassSwitches() ||
-        PrivateCopyMake(ownFolder, tempFolder, ownFileName, tempCopyPath, &copyHeld) != 0)
-        return Refuse(MSG_LAUNCH_ERROR, 3);
+    if (tempLength >= sizeof tempFolder || !UnattendedPassSwitches()) return Refuse(MSG_LAUNCH_ERROR, 3);
+    const int made = PrivateCopyMake(ownFolder, tempFolder, ownFileName, tempCopyPath, &copyHeld);
+    if (made == -2)
+        RunLogWrite("%s is no longer the program that runs (it was replaced): no copy is started", ownFolder);
+    if (made != 0) return Refuse(MSG_LAUNCH_ERROR, 3);
     UnattendedLeaveFolder(ownPath, tempFolder, tempCopyPath);
 
     ReleaseInstanceMutex();
     HANDLE copyProcess = nullptr;
-    if (PrivateCopyStart(tempCopyPath, commandLine, copyHeld, &copyProcess) != 0) {
+    const int started =
+        PrivateCopyStart(tempCopyPath, commandLine, copyHeld, static_cast<HANDLE>(installFolderHandle),
+                         RunLogHandle(), &copyProcess);
+    LetGoOfFolder();
+    if (started != 0) {
         UnattendedCopyNotStarted();
         return Refuse(MSG_LAUNCH_ERROR, 3);
     }
@@ -143,9 +174,19 @@ int UninstallerMain(HINSTANCE instance, const char* argumentText) {
     if (refused != 0) return UnattendedEnd(Refuse(MSG_MISUSE, refused));
     if (kind != ARGUMENT_RELAUNCH) return UnattendedEnd(RunFirstStage());
 
-    if (RelaunchArgumentCheck(argumentText, installFolder, sizeof installFolder) != RELAUNCH_OK ||
-        InstallFolderCheck(installFolder, sizeof installFolder) != FOLDER_SAFE)
+    // A copy started by hand gets the same refusals: the checks run again on
+    // the folder it holds.
+    void* passed = nullptr;
+    const bool known = TakePassedFolder(&passed);
+    if (!known || RelaunchArgumentCheck(argumentText, installFolder, sizeof installFolder) != RELAUNCH_OK) {
+        if (passed != nullptr) CloseHandle(static_cast<HANDLE>(passed));
         return UnattendedEnd(Refuse(MSG_MISUSE, 4));
+    }
+    if (InstallFolderHold(installFolder, sizeof installFolder, passed, &installFolderHandle) != FOLDER_SAFE) {
+        RunLogWrite("the folder %s is not one this program may remove, or not the one checked before",
+                    installFolder);
+        return UnattendedEnd(Refuse(MSG_MISUSE, 4));
+    }
     RunLogWrite("copy started for the installation folder %s", installFolder);
     return UnattendedEnd(RunSecondStage(instance));
 }

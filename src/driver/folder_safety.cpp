@@ -1,5 +1,6 @@
 #include "driver/folder_safety.h"
 
+#include "clean/path_text.h"
 #include "clean/shell_items.h"
 #include "driver/driver_state.h"
 #include "driver/relaunch_argument.h"
@@ -247,24 +248,69 @@ void CompareSystemFolders(Examination& examination) {
     }
 }
 
+// The device part of a native name ("\\Device\\HarddiskVolume2\\...") as the
+// drive letter that names it, or a redirector's as "\\".
+bool ObjectNameToPath(const char* name, char* out) {
+    using DosDevice = DWORD(WINAPI*)(const char*, char*, DWORD);
+    const auto dosDevice = PlatformFunction<DosDevice>(GetModuleHandleA("kernel32.dll"), "QueryDosDeviceA");
+    // The DOS devices' own folder already names the drive.
+    if (std::strncmp(name, "\\??\\", 4) == 0 && name[4] != '\0' && name[5] == ':')
+        return TextFormat(out, PATH_CAPACITY, "%s", name + 4);
+    for (const char* redirector : {"\\Device\\Mup\\", "\\Device\\LanmanRedirector\\"}) {
+        const size_t length = std::strlen(redirector);
+        if (TextEqualAZ(name, redirector, length))
+            return TextFormat(out, PATH_CAPACITY, "\\\\%s", name + length);
+    }
+    if (dosDevice == nullptr) return false;
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        const char drive[3] = {letter, ':', '\0'};
+        char device[PATH_CAPACITY];
+        if (dosDevice(drive, device, sizeof device) == 0) continue;
+        const size_t length = std::strlen(device);
+        if (length > 0 && TextEqualAZ(name, device, length) && (name[length] == '\\' || name[length] == '\0'))
+            return TextFormat(out, PATH_CAPACITY, "%s%s", drive, name[length] == '\0' ? "\\" : name + length);
+    }
+    return false;
+}
+
+// The object's native name, asked of ntdll (NT 4 and later).
+bool ObjectNamePath(HANDLE handle, char* out) {
+    using QueryObject = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    const auto queryObject = PlatformFunction<QueryObject>(GetModuleHandleA("ntdll.dll"), "NtQueryObject");
+    if (queryObject == nullptr) return false;
+    constexpr int OBJECT_NAME_INFORMATION = 1;
+    struct NativeText {
+        USHORT Length;
+        USHORT MaximumLength;
+        wchar_t* Buffer;
+    };
+    union {
+        NativeText name;
+        BYTE bytes[sizeof(NativeText) + 2 * PATH_CAPACITY * sizeof(wchar_t)];
+    } information;
+    ULONG returned = 0;
+    if (queryObject(handle, OBJECT_NAME_INFORMATION, &information, sizeof information, &returned) < 0)
+        return false;
+    char name[2 * PATH_CAPACITY];
+    const int characters = information.name.Length / sizeof(wchar_t);
+    const int length = WideCharToMultiByte(CP_ACP, 0, information.name.Buffer, characters, name,
+                                           sizeof name - 1, nullptr, nullptr);
+    if (characters == 0 || length <= 0) return false;
+    name[length] = '\0';
+    return ObjectNameToPath(name, out);
+}
+
 // Where the folder really is when it or a folder above it is a link: its
-// final path without the "\\?\" prefix. False when that cannot be told;
-// systems without final paths (before Vista) give the folder itself.
+// final path. False when that cannot be told.
 bool LinkTarget(const char* folder, char* out) {
-    using FinalPathName = DWORD(WINAPI*)(HANDLE, char*, DWORD, DWORD);
-    const auto finalPathName =
-        PlatformFunction<FinalPathName>(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
-    if (finalPathName == nullptr) return TextFormat(out, PATH_CAPACITY, "%s", folder);
+    if (PlatformIsWindows9x()) return TextFormat(out, PATH_CAPACITY, "%s", folder); // no links there
     HANDLE handle =
         CreateFileA(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
-    char path[PATH_CAPACITY + 8];
-    const DWORD length = finalPathName(handle, path, sizeof path, 0);
+    const bool known = HandleFinalPath(handle, out);
     CloseHandle(handle);
-    if (length == 0 || length >= sizeof path) return false;
-    if (std::strncmp(path, "\\\\?\\UNC\\", 8) == 0) return TextFormat(out, PATH_CAPACITY, "\\\\%s", path + 8);
-    return TextFormat(out, PATH_CAPACITY, "%s", std::strncmp(path, "\\\\?\\", 4) == 0 ? path + 4 : path);
+    return known;
 }
 
 void Examine(Examination& examination, const char* folder) {
@@ -277,17 +323,26 @@ void Examine(Examination& examination, const char* folder) {
 
 } // namespace
 
-FolderSafety InstallFolderCheck(char* folder, int capacity) {
-    char full[PATH_CAPACITY];
-    if (!Normalise(folder, full, true)) return FOLDER_UNRESOLVED;
-    if (FolderIsRoot(full)) return FOLDER_ROOT;
-    const DWORD attributes = GetFileAttributesA(full);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        return FOLDER_UNRESOLVED;
-    char target[PATH_CAPACITY];
-    if (!LinkTarget(full, target)) return FOLDER_UNRESOLVED;
-    if (FolderIsRoot(target)) return FOLDER_ROOT;
+bool finalPathByObjectName = false;
 
+bool HandleFinalPath(void* handle, char* out) {
+    using FinalPathName = DWORD(WINAPI*)(HANDLE, char*, DWORD, DWORD);
+    const auto finalPathName =
+        PlatformFunction<FinalPathName>(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
+    if (finalPathName == nullptr || finalPathByObjectName) return ObjectNamePath(handle, out);
+    char path[PATH_CAPACITY + 8];
+    const DWORD length = finalPathName(handle, path, sizeof path, 0);
+    if (length == 0 || length >= sizeof path) return false;
+    if (std::strncmp(path, "\\\\?\\UNC\\", 8) == 0) return TextFormat(out, PATH_CAPACITY, "\\\\%s", path + 8);
+    return TextFormat(out, PATH_CAPACITY, "%s", std::strncmp(path, "\\\\?\\", 4) == 0 ? path + 4 : path);
+}
+
+namespace {
+
+// The folder as named (full) and where it really is (target), against the
+// folders of Windows and of its users.
+FolderSafety CheckNamedAndFinal(const char* full, const char* target) {
+    if (FolderIsRoot(target)) return FOLDER_ROOT;
     Examination examination;
     examination.count = 0;
     examination.ownProfile[0] = '\0';
@@ -297,6 +352,80 @@ FolderSafety InstallFolderCheck(char* folder, int capacity) {
     CompareSystemFolders(examination);
     CompareShellFolders(examination);
     CompareProfiles(examination);
-    if (examination.folders[0].reserved || examination.folders[1].reserved) return FOLDER_RESERVED;
+    return examination.folders[0].reserved || examination.folders[1].reserved ? FOLDER_RESERVED : FOLDER_SAFE;
+}
+
+// The text made full and long, or why it cannot be an installation.
+FolderSafety NormaliseFolder(const char* folder, char* full) {
+    if (!Normalise(folder, full, true)) return FOLDER_UNRESOLVED;
+    if (FolderIsRoot(full)) return FOLDER_ROOT;
+    const DWORD attributes = GetFileAttributesA(full);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return FOLDER_UNRESOLVED;
+    return FOLDER_SAFE;
+}
+
+bool SameFolder(HANDLE one, HANDLE other) {
+    BY_HANDLE_FILE_INFORMATION first;
+    BY_HANDLE_FILE_INFORMATION second;
+    return GetFileInformationByHandle(one, &first) && GetFileInformationByHandle(other, &second) &&
+           (first.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
+FolderSafety HoldChecked(char* folder, int capacity, HANDLE given, HANDLE* held) {
+    char full[PATH_CAPACITY];
+    FolderSafety safety = NormaliseFolder(folder, full);
+    if (safety != FOLDER_SAFE) return safety;
+    HANDLE folderHandle = given;
+    if (folderHandle == nullptr) {
+        // Without DELETE: a folder that is a process's current folder (the
+        // first stage's, started from Explorer) cannot be opened with it.
+        folderHandle = CreateFileA(full, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (folderHandle == INVALID_HANDLE_VALUE) return FOLDER_UNRESOLVED;
+    }
+    *held = folderHandle;
+    // The text must lead to the folder held: a folder that another took the
+    // place of since the first stage's check is not the one checked.
+    HANDLE named =
+        CreateFileA(full, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const bool same = named != INVALID_HANDLE_VALUE && SameFolder(folderHandle, named);
+    if (named != INVALID_HANDLE_VALUE) CloseHandle(named);
+    char target[PATH_CAPACITY];
+    if (!same || !HandleFinalPath(folderHandle, target)) return FOLDER_UNRESOLVED;
+    safety = CheckNamedAndFinal(full, target);
+    if (safety == FOLDER_SAFE && !TextFormat(folder, capacity, "%s", full)) return FOLDER_UNRESOLVED;
+    return safety;
+}
+
+} // namespace
+
+FolderSafety InstallFolderHold(char* folder, int capacity, void* given, void** held) {
+    *held = nullptr;
+    if (PlatformIsWindows9x()) return InstallFolderCheck(folder, capacity);
+    HANDLE folderHandle = nullptr;
+    const FolderSafety safety = HoldChecked(folder, capacity, static_cast<HANDLE>(given), &folderHandle);
+    if (safety == FOLDER_SAFE) {
+        *held = folderHandle;
+    } else if (folderHandle != nullptr) {
+        CloseHandle(folderHandle);
+    } else if (given != nullptr) {
+        CloseHandle(static_cast<HANDLE>(given));
+    }
+    return safety;
+}
+
+FolderSafety InstallFolderCheck(char* folder, int capacity) {
+    char full[PATH_CAPACITY];
+    const FolderSafety named = NormaliseFolder(folder, full);
+    if (named != FOLDER_SAFE) return named;
+    char target[PATH_CAPACITY];
+    if (!LinkTarget(full, target)) return FOLDER_UNRESOLVED;
+    const FolderSafety safety = CheckNamedAndFinal(full, target);
+    if (safety != FOLDER_SAFE) return safety;
     return TextFormat(folder, capacity, "%s", full) ? FOLDER_SAFE : FOLDER_UNRESOLVED;
 }

@@ -55,6 +55,11 @@ int RunLogOpen(const char* fullPath, bool create, const char* stage) {
                     create ? OPEN_ALWAYS : OPEN_EXISTING,
                     FILE_ATTRIBUTE_NORMAL | (windows9x ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
+    return RunLogAdopt(file, stage);
+}
+
+int RunLogAdopt(HANDLE file, const char* stage) {
+    RunLogClose();
     if (!IsRegularFileWithOneName(file)) {
         CloseHandle(file);
         return -1;
@@ -62,6 +67,10 @@ int RunLogOpen(const char* fullPath, bool create, const char* stage) {
     logFile = file;
     logStage = stage;
     return 0;
+}
+
+HANDLE RunLogHandle() {
+    return logFile != INVALID_HANDLE_VALUE ? logFile : nullptr;
 }
 
 bool RunLogIsOpen() {

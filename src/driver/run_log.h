@@ -3,6 +3,8 @@
 // copy adds to it.
 #pragma once
 
+#include <windows.h>
+
 // Opens the file at fullPath without following a link at its last name and
 // refuses anything but a regular file with that one name: a link, a file
 // that has other names too (a hard link), a folder, a device. Lines always go
@@ -11,6 +13,12 @@
 // create lets the first stage create a missing file; the copy's must exist.
 // stage names the writer on every line. 0 opened, -1 refused or not opened.
 int RunLogOpen(const char* fullPath, bool create, const char* stage);
+// The copy's log as the first stage passed it on: a handle, checked as
+// RunLogOpen checks what it opens, and kept (closed when refused). Since the
+// first stage opened it, no rename or link made since can redirect it.
+int RunLogAdopt(HANDLE file, const char* stage);
+// The open log's handle, to pass on to the copy; null without a log.
+HANDLE RunLogHandle();
 bool RunLogIsOpen();
 // One line, its line breaks turned into blanks; nothing without an open log.
 // A line too long for the log is replaced by a note saying so. Write

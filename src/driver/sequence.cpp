@@ -43,8 +43,16 @@ static void DeleteRegistryEntries(int removeUserSettings) {
     if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
         RunLogRemovalFailed("registry key",
                             "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO");
-    if (removeUserSettings != 0) UserSettingsRemove(HKEY_CURRENT_USER);
+    const int settings = removeUserSettings != 0 ? UserSettingsRemove(HKEY_CURRENT_USER) : 1;
+    if (settings == -1) RunLogRemovalFailed("registry key", "HKCU\\Software\\TMW\\KIVO");
+    if (settings == -2) RunLogRemovalFailed("registry key", "HKCU\\Software\\TMW");
     OtherUsersRemoveTraces(removeUserSettings);
+}
+
+// What a step's log line ends with: whether a removal of the step failed,
+// each already logged by name.
+static const char* StepResult(int failedBefore) {
+    return removalsFailed == failedBefore ? "done" : "some items remain (see above)";
 }
 
 void RunUninstallSequence(const char* shortcutFolder, const char* dataFolder, int removeUserSettings) {
@@ -63,6 +71,7 @@ void RunUninstallSequence(const char* shortcutFolder, const char* dataFolder, in
         ExitProcess(UnattendedEnd(RunExitCode(0, EXIT_LAUNCH_ERROR)));
     }
 
+    removalFailed = RunLogRemovalFailed;
     StepBegin(labelShortcuts);
     int shortcuts = ShortcutsRemove(shortcutFolder);
     StepEnd();
@@ -73,17 +82,21 @@ void RunUninstallSequence(const char* shortcutFolder, const char* dataFolder, in
     int gkv = AssociationRemove(".GKV");
     ShellNotifyAssociationsChanged();
     StepEnd();
-    RunLogWrite("step Associations: .KVO result %d, .GKV result %d (0 removed or absent)", kvo, gkv);
+    RunLogWrite("step Associations: .KVO result %d, .GKV result %d (0 removed or absent, 4 a key stayed)",
+                kvo, gkv);
 
+    int failedBefore = removalsFailed;
     StepBegin(labelVariables);
     EnvironmentRemoveVariables();
     StepEnd();
-    RunLogWrite("step Variables: done%s", restartNeeded != 0 ? ", a restart is needed" : "");
+    RunLogWrite("step Variables: %s%s", StepResult(failedBefore),
+                restartNeeded != 0 ? ", a restart is needed" : "");
 
+    failedBefore = removalsFailed;
     StepBegin(labelRegistry);
     DeleteRegistryEntries(removeUserSettings);
     StepEnd();
-    RunLogWrite("step Registry: done");
+    RunLogWrite("step Registry: %s", StepResult(failedBefore));
 
     char message[RESULT_MESSAGE_CAPACITY];
     StepBegin(labelFiles);

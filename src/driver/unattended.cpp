@@ -55,9 +55,7 @@ bool HandOwnFileOver() {
 // installation keeps its uninstaller.
 void SettleOwnFile(DWORD code) {
     if (ownFileAside[0] == '\0') return;
-    bool uninstalled = code == EXIT_DONE || code == EXIT_DATA_FOLDER_KEPT || code == EXIT_RESTART_NEEDED ||
-                       code == EXIT_RESTART_STARTED;
-    if (!uninstalled) {
+    if (!UninstallRanToItsEnd(code)) {
         bool back = MoveFileA(ownFileAside, ownFileHome) != 0;
         RunLogWrite(back ? "this program's file is back in %s"
                          : "this program's file could not go back to %s; it is %s",
@@ -114,8 +112,41 @@ int UnattendedFirstStageBegin(const char* argumentText) {
     return 0;
 }
 
+namespace {
+
+// Whether a folder on the log's path is the folder held, by identity: any
+// spelling of it (short names, a link leading there) is the folder itself.
+bool LogPathPassesHeldFolder() {
+    BY_HANDLE_FILE_INFORMATION held;
+    if (installFolderHandle == nullptr ||
+        !GetFileInformationByHandle(static_cast<HANDLE>(installFolderHandle), &held))
+        return false;
+    char prefix[PATH_CAPACITY];
+    if (!TextFormat(prefix, sizeof prefix, "%s", runSwitches.logPath)) return true;
+    for (char* cut = std::strrchr(prefix, '\\'); cut != nullptr && cut - prefix > 2;
+         cut = std::strrchr(prefix, '\\')) {
+        *cut = '\0';
+        HANDLE folder =
+            CreateFileA(prefix, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (folder == INVALID_HANDLE_VALUE) continue;
+        BY_HANDLE_FILE_INFORMATION information;
+        const bool same = GetFileInformationByHandle(folder, &information) &&
+                          information.dwVolumeSerialNumber == held.dwVolumeSerialNumber &&
+                          information.nFileIndexHigh == held.nFileIndexHigh &&
+                          information.nFileIndexLow == held.nFileIndexLow;
+        CloseHandle(folder);
+        if (same) return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool UnattendedLogInFolder(const char* folder) {
-    if (!unattendedRun || !PathIsInFolder(folder, runSwitches.logPath)) return false;
+    if (!unattendedRun || runSwitches.logPath[0] == '\0' ||
+        (!PathIsInFolder(folder, runSwitches.logPath) && !LogPathPassesHeldFolder()))
+        return false;
     RunLogWrite("the log lies in the installation folder, which the uninstall removes: nothing was done");
     return true;
 }
@@ -164,7 +195,15 @@ int UnattendedCopyBegin() {
     DWORD length = GetEnvironmentVariableA(unattendedVariable, value, sizeof value);
     if (length == 0) return 0;
     unattendedRun = true;
-    if (length >= sizeof value || !UnattendedValueParse(value, &runSwitches)) return EXIT_MISUSE;
+    HANDLE passed = nullptr;
+    const bool taken = TakePassedHandle(logHandleVariable, &passed);
+    if (length >= sizeof value || !taken || !UnattendedValueParse(value, &runSwitches)) {
+        if (passed != nullptr) CloseHandle(passed);
+        return EXIT_MISUSE;
+    }
+    // The log the first stage opened and passed on; a copy started by hand
+    // opens the one its variable names, which must exist.
+    if (passed != nullptr) return RunLogAdopt(passed, "copy") == 0 ? 0 : EXIT_LOG_REFUSED;
     if (runSwitches.logPath[0] != '\0' && RunLogOpen(runSwitches.logPath, false, "copy") != 0)
         return EXIT_LOG_REFUSED;
     return 0;
@@ -184,7 +223,8 @@ void RunLogFilesStep(const char* dataFolder) {
 int CopyOutcome() {
     if (restartNeeded != 0)
         RunLogWrite(restartStarted ? "restart needed: started" : "restart needed: not done");
-    return UninstallOutcome(dataFolderKept != 0, restartNeeded != 0, restartStarted);
+    if (removalsFailed != 0) RunLogWrite("%d items could not be removed (each named above)", removalsFailed);
+    return UninstallOutcome(dataFolderKept != 0, removalsFailed != 0, restartNeeded != 0, restartStarted);
 }
 
 int CopyExitCode() {

@@ -27,7 +27,8 @@ int UnattendedEnd(int exitCode);
 // the current folder; 0, EXIT_MISUSE or EXIT_LOG_REFUSED.
 int UnattendedFirstStageBegin(const char* argumentText);
 // True (and logged) when the log lies in the installation folder, which the
-// uninstall removes; such a run ends with EXIT_LOG_REFUSED before any change.
+// uninstall removes, by its text or by the identity of a folder on its path
+// with the folder held; such a run ends with EXIT_LOG_REFUSED before any change.
 bool UnattendedLogInFolder(const char* folder);
 // Before the copy is made. Without switches: removes the copy's variable, so
 // that nothing inherited can make an interactive run quiet; with them, sets

@@ -135,7 +135,9 @@ int RegistryDeleteValue(HKEY root, const char* key, const char* name) {
     const LONG opened = RegOpenKeyExA(root, key, 0, KEY_SET_VALUE, &holder.key);
     if (opened != ERROR_SUCCESS) {
         holder.key = nullptr;
-        return opened == ERROR_FILE_NOT_FOUND ? 1 : -1;
+        // A key that refuses the change but holds no such value loses nothing.
+        const int read = RegistryReadValue(root, key, name, nullptr, nullptr);
+        return opened == ERROR_FILE_NOT_FOUND || read == -2 ? 1 : -1;
     }
     const LONG deleted = RegDeleteValueA(holder.key, name);
     if (deleted == ERROR_FILE_NOT_FOUND) return 1;
@@ -146,7 +148,7 @@ int RegistryDeleteEnvironmentValue(const char* name, bool machineWide) {
     HKEY root = machineWide ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     const char* key =
         machineWide ? "System\\CurrentControlSet\\Control\\Session Manager\\Environment" : "Environment";
-    return RegistryDeleteValue(root, key, name) == 0 ? 0 : -1;
+    return RegistryDeleteValue(root, key, name);
 }
 
 // RegDeleteKeyA alone would not do: Windows 9x deletes whole trees, and

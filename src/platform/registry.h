@@ -15,7 +15,7 @@ int RegistryDeleteKeyTree(HKEY root, const char* path);
 // Deletes the key only when it holds neither subkeys nor values: 0 gone
 // (deleted or never there); 1 kept, something is in it; -1 it could not be read or deleted.
 int RegistryDeleteKeyIfEmpty(HKEY root, const char* path);
-// 0 deleted; 1 the key or the value is not there; -1 not deleted.
+// 0 deleted; 1 there was no such value (or no such key); -1 it stays.
 int RegistryDeleteValue(HKEY root, const char* key, const char* name);
-// 0 deleted; -1 key not opened or value not deleted (also when absent).
+// The same for a variable of the user's or the machine's environment.
 int RegistryDeleteEnvironmentValue(const char* name, bool machineWide);

@@ -20,6 +20,11 @@ int ZipAddEntryW(ZipArchive* archive, const wchar_t* name, const void* source, u
 // Adds every file below folder; prefixLength -1: names relative to the folder.
 // Links below the folder are neither followed nor archived.
 int ZipAddFolderTree(ZipArchive* archive, const char* folder, int prefixLength);
+// The same from the folder's handle (the NT family: held by the caller, with
+// the right to list it), from which every child is opened relative to its
+// folder's handle; folder still gives the names' prefix. INVALID_HANDLE_VALUE
+// as ZipAddFolderTree.
+int ZipAddFolderTreeHeld(ZipArchive* archive, void* held, const char* folder, int prefixLength);
 // What the names of that walk begin with (the folder's text from prefixLength
 // on and a backslash, or nothing), wide, before their conversion to UTF-8.
 int ZipFolderNamePrefix(const char* folder, int prefixLength, wchar_t* out, size_t capacity);

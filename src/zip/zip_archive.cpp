@@ -415,6 +415,8 @@ int ListEntry(ZipArchive* archive, const ZipEntry* entry) {
     ZipListedEntry& listed = archive->listed[archive->entryCount];
     listed.size = entry->uncompressedSize;
     listed.lastWrite = archive->sourceLastWrite;
+    listed.fileIndex = archive->sourceIndex;
+    archive->sourceIndex = 0;
     listed.crc32 = entry->crc32;
     listed.nameOffset = archive->centralLength + CENTRAL_HEADER_SIZE;
     listed.nameLength = entry->nameLength;
@@ -758,6 +760,7 @@ bool ZipScratchTake(ZipArchive* scratch, int result, ZipPrepared* prepared) {
     if (result == ZIP_OK && scratch->entryCount == 1) {
         prepared->entry = scratch->lastEntry;
         prepared->lastWrite = scratch->listed[0].lastWrite;
+        prepared->fileIndex = scratch->listed[0].fileIndex;
         prepared->bytes = static_cast<uint8_t*>(scratch->sink);
         prepared->length = static_cast<uint32_t>(scratch->bytesWritten);
         prepared->capacity = scratch->memCapacity;
@@ -782,6 +785,7 @@ int ZipAppendPrepared(ZipArchive* archive, ZipPrepared* prepared) {
         archive->error = ZIP_OK;
         ZipWriteBytes(archive, prepared->bytes, prepared->length);
         archive->sourceLastWrite = prepared->lastWrite;
+        archive->sourceIndex = prepared->fileIndex;
         result = archive->error != ZIP_OK ? static_cast<int>(archive->error) : ListEntry(archive, &entry);
         if (result != ZIP_OK) FailEntry(archive, &entry, static_cast<uint32_t>(result));
     }

@@ -63,9 +63,11 @@ struct ZipEntry {
 
 // What the archive learnt of one entry it holds, in central-directory order.
 struct ZipListedEntry {
-    uint64_t size;       // source bytes read
-    uint64_t lastWrite;  // the source file's last-write time (FILETIME) while it was read; 0 unknown or moved
-    uint32_t crc32;      // of the source bytes read
+    uint64_t size;      // source bytes read
+    uint64_t lastWrite; // the source file's last-write time (FILETIME) while it was read; 0 unknown or moved
+    uint64_t
+        fileIndex;  // the source file's index on its volume, where the adder told it (sourceIndex); 0 unknown
+    uint32_t crc32; // of the source bytes read
     uint32_t nameOffset; // of the stored name in the central directory
     uint32_t nameLength;
 };
@@ -107,6 +109,8 @@ struct ZipArchive {
     uint64_t sourceStart;
     uint64_t announcedSize; // ZIP_UNKNOWN_SIZE when not known before reading
     uint64_t sourceLastWrite;
+    uint64_t
+        sourceIndex; // the next entry's source file index, set by a walk that knows it; taken by its listing
     uint64_t bytesRead;
     uint32_t crc;
     void* source; // source handle, or address of a memory source
@@ -148,7 +152,8 @@ struct ZipPrepared {
     bool failedInEntry; // the failure came once the entry was begun: the archive keeps it as its error
     ZipEntry entry;     // its name points into bytes (the local header's copy)
     uint64_t lastWrite; // for the listing
-    uint8_t* bytes;     // the local header and the data; null when there is no entry (a source gone)
+    uint64_t fileIndex;
+    uint8_t* bytes; // the local header and the data; null when there is no entry (a source gone)
     uint32_t length;
     uint32_t capacity;
 };

@@ -27,3 +27,5 @@ int ZipVerifyArchive(const ZipVerifyReader* reader, const ZipVerifyExpected* exp
 // The same over the file at path, opened for reading with write sharing
 // refused (Windows; ZIP_ERR_OPEN when it cannot be opened).
 int ZipVerifyArchiveFile(const wchar_t* path, const ZipVerifyExpected* expected, uint32_t count);
+// The same through the open handle (readable) that wrote the archive.
+int ZipVerifyArchiveHandle(void* file, const ZipVerifyExpected* expected, uint32_t count);

@@ -44,15 +44,18 @@ int ZipVerifyArchiveFile(const wchar_t* path, const ZipVerifyExpected* expected,
     HANDLE file =
         WideOpenFile(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
     if (file == INVALID_HANDLE_VALUE) return ZIP_ERR_OPEN;
+    const int result = ZipVerifyArchiveHandle(file, expected, count);
+    CloseHandle(file);
+    return result;
+}
+
+int ZipVerifyArchiveHandle(void* archive, const ZipVerifyExpected* expected, uint32_t count) {
+    HANDLE file = static_cast<HANDLE>(archive);
     DWORD high = 0;
     SetLastError(NO_ERROR);
     const DWORD low = GetFileSize(file, &high);
-    int result = ZIP_ERR_READ;
-    if (low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR) {
-        FileReader f = {file, 0, false};
-        const ZipVerifyReader reader = {&f, ReadFileAt, (uint64_t(high) << 32) | low};
-        result = ZipVerifyArchive(&reader, expected, count);
-    }
-    CloseHandle(file);
-    return result;
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return ZIP_ERR_READ;
+    FileReader f = {file, 0, false};
+    const ZipVerifyReader reader = {&f, ReadFileAt, (uint64_t(high) << 32) | low};
+    return ZipVerifyArchive(&reader, expected, count);
 }

@@ -89,6 +89,10 @@ std::string Utf8(const std::string& ansi); // ANSI code page text in UTF-8
 // Wine sees through a Linux-side link: deleting the link deletes what it
 // leads to when that is a file or an empty folder, and fails otherwise.
 bool UnderWine();
+// Has swapper.sh (in the test's pre-run) rename folder (C:\...) to
+// folder.away and put a Linux-side link to target (C:\...) in its place;
+// false when that was not done within ten seconds.
+bool SwapForLink(const std::string& folder, const std::string& target);
 
 //--- shell notifications, as Explorer would receive them (Wine delivers them
 // only inside the process that sends them)

@@ -47,6 +47,31 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
     return ok;
 }
 
+namespace {
+
+// A path below C:\ as the Linux side names it below drive_c.
+std::string BelowDriveC(const std::string& path) {
+    std::string below = path.substr(3);
+    for (char& c : below)
+        if (c == '\\') c = '/';
+    return below;
+}
+
+} // namespace
+
+bool SwapForLink(const std::string& folder, const std::string& target) {
+    // Written whole, then renamed, so that the listener never reads half of it.
+    DeleteFileA("C:\\swap-done");
+    if (!WriteFileBytes("C:\\swap-request.new", BelowDriveC(folder) + "\n" + BelowDriveC(target) + "\n") ||
+        !MoveFileA("C:\\swap-request.new", "C:\\swap-request"))
+        return false;
+    for (int i = 0; i < 1000; ++i) {
+        if (DeleteFileA("C:\\swap-done")) return true;
+        Sleep(10);
+    }
+    return false;
+}
+
 bool Exists(const std::string& path) {
     return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -91,12 +91,21 @@ TEST_F(Environment9x, StepAsksForARestartWheneverAFileWasHandled) {
     EXPECT_EQ(0, restartNeeded);
 }
 
+// Each variable it names is reported as staying; one it does not name is
+// not, and asks for no restart.
 TEST_F(Environment9x, ReadOnlyFileIsRefusedAndKept) {
     const std::string text = "set KIVO=C:\\KIVO\r\nset REVERIRA=C:\\T\r\n";
     ASSERT_TRUE(bench::WriteFileBytes(BATCH, text));
     AddAttributes(BATCH, FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(5, AutoexecRemoveVariable("KIVO"));
+    EXPECT_EQ(1, AutoexecRemoveVariable("KIVO2"));
+    static std::string reported;
+    removalFailed = [](const char* what, const char* name) {
+        reported += std::string(what) + ": " + name + ";";
+    };
     EnvironmentRemoveVariables();
+    removalFailed = nullptr;
+    EXPECT_EQ(reported, "variable of autoexec.bat: KIVO;variable of autoexec.bat: REVERIRA;");
     EXPECT_EQ(0, restartNeeded);
     EXPECT_EQ(text, Batch());
     EXPECT_TRUE(HasAttributes(BATCH, FILE_ATTRIBUTE_READONLY));

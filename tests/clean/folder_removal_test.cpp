@@ -1,6 +1,7 @@
 // File and folder removal against Wine's file system.
 #include "clean/clean.h"
 #include "clean/clean_tree.h"
+#include "platform/handle_walk.h"
 
 #include <gtest/gtest.h>
 
@@ -95,7 +96,7 @@ TEST(FolderDeleteTree, FilterKeepsWhatItRefusesAndLinksGoAsLinks) {
     ASSERT_TRUE(bench::WriteFileBytes("C:\\elsewhere\\marker.txt", "not ours"));
     ASSERT_TRUE(MakeTree(root, {"go.txt", "keep\\mine.txt", "sub\\go.txt"}));
     Tree asked;
-    auto refuseMine = [](void* context, const wchar_t* relative, const WIN32_FIND_DATAW&) {
+    auto refuseMine = [](void* context, const wchar_t* relative, const HandleFacts&) {
         static_cast<Tree*>(context)->push_back(bench::Utf8(relative));
         return std::wcsstr(relative, L"mine") == nullptr;
     };
@@ -155,6 +156,143 @@ TEST(ProgramFilesDelete, NothingBehindALinkBelowTheInstallationIsTouched) {
     ASSERT_TRUE(MakeTree("C:\\Moved", {"KIVO.EXE", "DOC\\manual.pdf", "KIVO\\core.dll", "Data\\x.exe"}));
     ProgramFilesDelete("C:\\Moved");
     EXPECT_EQ((Tree{"DOC\\", "Data\\", "Data\\x.exe", "KIVO\\"}), bench::ListTree("C:\\Real\\Install"));
+}
+
+// The walks' primitives on Wine's links (links.sh): C:\Linked\KIVO\DOC leads
+// to C:\Outside\Doc, C:\Moved to C:\Real\Install.
+TEST(HandleWalk, ChildrenOpenRelativeAndLinksAreSeenAsLinks) {
+    ASSERT_TRUE(HandleWalkAvailable());
+    ASSERT_TRUE(MakeTree("C:\\Outside", {"Doc\\manual.pdf"}));
+    ASSERT_TRUE(MakeTree("C:\\Linked\\KIVO", {"data.kvo", "Data\\x.txt"}));
+    const HandleOpen folder = {FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, HANDLE_OPEN_FOLDER,
+                               0};
+    HANDLE kivo = INVALID_HANDLE_VALUE;
+    HandleFacts facts = {};
+    ASSERT_EQ(HANDLE_WALK_OK, HandleOpenPath(L"C:\\Linked\\KIVO", folder, &kivo, &facts));
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    // Wine opens what a link leads to even when asked not to follow it, and
+    // shows no reparse point on the handle: there only the listing sees it.
+    if (!bench::UnderWine()) {
+        EXPECT_EQ(HANDLE_WALK_LINK, HandleOpenChild(kivo, L"DOC", 3, folder, &opened, &facts));
+        EXPECT_EQ(INVALID_HANDLE_VALUE, opened);
+    }
+    EXPECT_EQ(HANDLE_WALK_LINK, HandleOpenPath(L"C:\\Linked\\KIVO\\DOC\\manual.pdf",
+                                               HandleOpen{GENERIC_READ, FILE_SHARE_READ, HANDLE_OPEN_FILE, 0},
+                                               &opened, &facts));
+    EXPECT_EQ(HANDLE_WALK_LINK, HandleOpenPath(L"C:\\Moved", folder, &opened, &facts));
+    EXPECT_EQ(HANDLE_WALK_REFUSED, HandleOpenChild(kivo, L"..", 2, folder, &opened, &facts));
+    EXPECT_EQ(HANDLE_WALK_REFUSED, HandleOpenChild(kivo, L"Data\\x.txt", 10, folder, &opened, &facts));
+    EXPECT_EQ(HANDLE_WALK_GONE, HandleOpenChild(kivo, L"none", 4, folder, &opened, &facts));
+
+    HandleListing listing;
+    ASSERT_TRUE(HandleListBegin(&listing, kivo));
+    HandleListed listed;
+    Tree names;
+    uint64_t dataIndex = 0;
+    while (HandleListNext(&listing, &listed) == HANDLE_WALK_OK) {
+        names.push_back(bench::Utf8(listed.found.cFileName) +
+                        ((listed.found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? "@" : ""));
+        if (std::wcscmp(listed.found.cFileName, L"data.kvo") == 0) dataIndex = listed.index;
+    }
+    HandleListEnd(&listing);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((Tree{"DOC@", "Data", "KIVO@", "ZAVURE@", "data.kvo"}), names);
+    EXPECT_NE(0u, dataIndex);
+    // The listed identity is the opened one's; another is refused.
+    HandleOpen file = {DELETE | GENERIC_READ, FILE_SHARE_READ, HANDLE_OPEN_FILE | HANDLE_OPEN_ONE_LINK,
+                       dataIndex};
+    EXPECT_EQ(HANDLE_WALK_OK, HandleOpenChild(kivo, L"data.kvo", 8, file, &opened, &facts));
+    CloseHandle(opened);
+    file.listedIndex = dataIndex + 1;
+    EXPECT_EQ(HANDLE_WALK_CHANGED, HandleOpenChild(kivo, L"data.kvo", 8, file, &opened, &facts));
+    file.listedIndex = dataIndex;
+    ASSERT_EQ(HANDLE_WALK_OK, HandleOpenChild(kivo, L"data.kvo", 8, file, &opened, &facts));
+    EXPECT_TRUE(HandleDelete(opened));
+    CloseHandle(opened);
+    EXPECT_FALSE(bench::Exists("C:\\Linked\\KIVO\\data.kvo"));
+    CloseHandle(kivo);
+}
+
+// A folder swapped for a link to a victim's folder between a check and its
+// use, at the walk's seam: before a folder is opened the Linux side renames
+// it away and puts a link in its place (swapper.sh); before a deletion
+// through a handle the folder that holds the file is to be renamed away.
+struct Swap {
+    int point;
+    std::wstring name;
+    std::string folder; // the folder swapped
+    bool done;
+    bool swapped;
+};
+Swap swap;
+
+void SwapAtSeam(int point, const wchar_t* name, size_t length) {
+    if (swap.done || point != swap.point || swap.name != std::wstring(name, length)) return;
+    swap.done = true;
+    swap.swapped = point == HANDLE_SEAM_OPEN
+                       ? bench::SwapForLink(swap.folder, "C:\\victim")
+                       : MoveFileA(swap.folder.c_str(), (swap.folder + ".away").c_str());
+}
+
+const Tree VICTIM = {"b.txt", "marker.txt", "secret\\", "secret\\marker.doc"};
+
+// Nothing of the victim's goes, and the walk says what stayed.
+TEST(HandleWalk, FolderSwappedForALinkLeadsNowhere) {
+    for (int point : {HANDLE_SEAM_OPEN, HANDLE_SEAM_DELETE}) {
+        bench::RemoveTree("C:\\victim");
+        ASSERT_TRUE(MakeTree("C:\\victim", VICTIM));
+        const std::string root = "C:\\t\\swapped" + std::to_string(point);
+        ASSERT_TRUE(MakeTree(root, {"a.txt", "sub\\b.txt", "sub\\marker.txt"}));
+        swap = Swap{point, point == HANDLE_SEAM_OPEN ? L"sub" : L"b.txt", root + "\\sub", false, false};
+        handleWalkSeam = SwapAtSeam;
+        Tree failed;
+        const RemovalReport report = {[](void* context, const wchar_t* relative) {
+                                          static_cast<Tree*>(context)->push_back(bench::Utf8(relative));
+                                      },
+                                      &failed};
+        const HANDLE held = FolderHold(root.c_str(), true);
+        ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        const int result = FolderDeleteTreeHeld(HeldFolder{held, root.c_str()}, 1, nullptr, nullptr, &report);
+        CloseHandle(held);
+        handleWalkSeam = nullptr;
+        ASSERT_TRUE(swap.done) << point;
+        EXPECT_EQ(VICTIM, bench::ListTree("C:\\victim")) << point;
+        if (point == HANDLE_SEAM_OPEN) {
+            // The link is not the folder listed: it and the folder renamed away stay.
+            ASSERT_TRUE(swap.swapped) << "the link is swapped in by swapper.sh, the test's pre-run";
+            EXPECT_EQ(1, result);
+            EXPECT_EQ((Tree{"sub", ""}), failed);
+            EXPECT_EQ((Tree{"sub.away\\", "sub.away\\b.txt", "sub.away\\marker.txt", "sub\\"}),
+                      bench::ListTree(root));
+        } else {
+            // The folder is held while its files go: nobody can rename it.
+            EXPECT_FALSE(swap.swapped);
+            EXPECT_EQ(0, result);
+            EXPECT_EQ(Tree{}, failed);
+            EXPECT_FALSE(bench::Exists(root));
+        }
+    }
+}
+
+// A program subfolder swapped for a link after the installation folder's
+// listing showed it plain: the masks' files of the victim's folder stay.
+TEST(HandleWalk, ProgramSubfolderSwappedForALinkLeadsNowhere) {
+    const Tree victim = {"KIVO.EXE", "core.dll", "manual.pdf"};
+    bench::RemoveTree("C:\\ProgramVictim");
+    ASSERT_TRUE(MakeTree("C:\\ProgramVictim", victim));
+    const std::string install = "C:\\Apps\\Swapped";
+    ASSERT_TRUE(MakeTree(install, {"KIVO.EXE", "DOC\\manual.pdf", "data.kvo"}));
+    swap = Swap{HANDLE_SEAM_OPEN, L"DOC", install + "\\DOC", false, false};
+    handleWalkSeam = [](int point, const wchar_t* name, size_t length) {
+        if (swap.done || point != swap.point || swap.name != std::wstring(name, length)) return;
+        swap.done = true;
+        swap.swapped = bench::SwapForLink(swap.folder, "C:\\ProgramVictim");
+    };
+    ProgramFilesDelete(install.c_str());
+    handleWalkSeam = nullptr;
+    ASSERT_TRUE(swap.swapped) << "the link is swapped in by swapper.sh, the test's pre-run";
+    EXPECT_EQ(victim, bench::ListTree("C:\\ProgramVictim"));
+    EXPECT_EQ((Tree{"DOC.away\\", "DOC.away\\manual.pdf", "DOC\\", "data.kvo"}), bench::ListTree(install));
 }
 
 TEST(PathIsInFolder, WholeComponentsIgnoringCaseOfAToZ) {

@@ -2,6 +2,7 @@
 #include "clean/clean.h"
 #include "clean/clean_tree.h"
 #include "clean/shell_items.h"
+#include "platform/handle_walk.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -305,6 +306,32 @@ TEST_F(Shortcuts, ShortcutBeyondTheWalkPathStaysAndFails) {
     ASSERT_TRUE(MakeLongFolder(folder) && MakeLongFile(link));
     EXPECT_EQ(0, ShortcutsRemove(INSTALL.c_str()));
     EXPECT_TRUE(LongExists(link));
+}
+
+std::string swapGroup;
+bool groupSwapped = false;
+
+// Before the walk opens the group, the Linux side swaps it for a link to a
+// victim's folder (swapper.sh, the test's pre-run).
+void SwapGroupAtSeam(int point, const wchar_t* name, size_t length) {
+    if (point == HANDLE_SEAM_OPEN && !groupSwapped && std::wstring(name, length) == L"SwapGroup")
+        groupSwapped = bench::SwapForLink(swapGroup, "C:\\ShortcutVictim");
+}
+
+// A group swapped for a link between the listing of its folder and its
+// opening leads nowhere: the victim's shortcut to the product stays, and so
+// does the group renamed away, which the walk no longer reaches.
+TEST_F(Shortcuts, GroupSwappedForALinkLeadsNowhere) {
+    swapGroup = profiles.desktop + "\\SwapGroup";
+    ASSERT_TRUE(MakeShortcut(swapGroup + "\\kivo.lnk", OURS));
+    ASSERT_TRUE(MakeShortcut("C:\\ShortcutVictim\\kivo.lnk", OURS));
+    handleWalkSeam = SwapGroupAtSeam;
+    ShortcutsRemove(INSTALL.c_str()); // the test before left a shortcut it cannot reach
+
+    handleWalkSeam = nullptr;
+    ASSERT_TRUE(groupSwapped);
+    EXPECT_TRUE(bench::Exists("C:\\ShortcutVictim\\kivo.lnk"));
+    EXPECT_TRUE(bench::Exists(swapGroup + ".away\\kivo.lnk"));
 }
 
 // On Windows 9x the profile walk starts at the folder that holds the desktop

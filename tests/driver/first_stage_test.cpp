@@ -493,18 +493,23 @@ TEST_F(FirstStage, SwitchesWithoutQuietStillAsk) {
 }
 
 // The log is never written through a link, into anything but a regular file
-// or inside the installation; such a run ends with 8 before anything is
-// done. An existing log keeps what it held; a relative path is taken from
-// the current folder.
+// or inside the installation, by any spelling (C:\LogLink is a Linux-side
+// link to it); such a run ends with 8 before anything is done. An existing log keeps what it held; a relative
+// path is taken from the current folder.
 TEST_F(FirstStage, TheLogIsARegularFileOfItsOwnOutsideTheInstallation) {
     bench::SetEnv("KIVO", "C:\\Apps\\KIVO\\KIVO");
     HANDLE application = CreateMutexA(nullptr, TRUE, "_DAziv___Instance_"); // a run that goes on stops there
     ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+    ASSERT_TRUE(bench::IsFolder("C:\\LogLink\\KIVO")) << "the link is made by the pre-run";
     ASSERT_TRUE(bench::WriteFileBytes("C:\\logs\\target.txt", "kept"));
     ASSERT_TRUE(CreateHardLinkA("C:\\logs\\hard.txt", "C:\\logs\\target.txt", nullptr));
-    std::vector<std::string> refused = {
-        "C:\\logs",           "C:\\missing\\kivo.txt",        "NUL", "C:\\logs\\k.txt:stream",
-        "C:\\logs\\hard.txt", "C:\\Apps\\KIVO\\uninstall.log"};
+    std::vector<std::string> refused = {"C:\\logs",
+                                        "C:\\missing\\kivo.txt",
+                                        "NUL",
+                                        "C:\\logs\\k.txt:stream",
+                                        "C:\\logs\\hard.txt",
+                                        "C:\\Apps\\KIVO\\uninstall.log",
+                                        "C:\\LogLink\\uninstall.log"};
     using SymbolicLink = BOOLEAN(WINAPI*)(const char*, const char*, DWORD);
     SymbolicLink makeLink = reinterpret_cast<SymbolicLink>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
@@ -527,6 +532,42 @@ TEST_F(FirstStage, TheLogIsARegularFileOfItsOwnOutsideTheInstallation) {
         "C:\\logs\\kivo.txt",
         {"an earlier run\r\n20", "first uninstKIVO started with: /S /log kivo.txt", "first exit code 6"});
     CloseHandle(application);
+}
+
+// The copy writes the log that the first stage opened, passed on as a handle:
+// a file put under the log's name since (here while the first stage asks,
+// its folder renamed away) gets nothing of the copy's.
+TEST_F(FirstStage, TheCopyWritesTheLogTheFirstStageOpened) {
+    bench::SetEnv("KIVO", "C:\\Apps\\KIVO\\KIVO");
+    HANDLE application = CreateMutexA(nullptr, TRUE, "_DAziv___Instance_"); // the copy stops there
+    bench::RemoveTree("C:\\logs");
+    bench::RemoveTree("C:\\logs.moved");
+    ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+    bench::Process first = bench::Start(Program() + " /log=C:\\logs\\passed.txt");
+    bench::Box confirm = bench::WaitBox(Text(MSG_TITLE), 20000, first.id);
+    ASSERT_TRUE(confirm.found());
+    // Windows refuses to rename a folder with an open file; Wine does not.
+    const bool renamed = MoveFileA("C:\\logs", "C:\\logs.moved") != 0;
+    const std::string log = renamed ? "C:\\logs.moved\\passed.txt" : "C:\\logs\\passed.txt";
+    EXPECT_TRUE(renamed || !bench::UnderWine()) << "the swap was not made";
+    if (renamed) {
+        ASSERT_TRUE(bench::MakeFolders("C:\\logs") && bench::WriteFileBytes("C:\\logs\\passed.txt", "decoy"));
+    }
+    EXPECT_TRUE(bench::Press(confirm, IDYES));
+    EXPECT_TRUE(bench::WaitBoxGone(confirm)); // the copy's box has the same caption
+    bench::Box running = bench::WaitBox(Text(MSG_TITLE), 20000);
+    ASSERT_TRUE(running.found());
+    EXPECT_EQ(running.text, Text(MSG_APP_RUNNING));
+    EXPECT_TRUE(bench::Press(running, IDOK));
+    EXPECT_EQ(bench::WaitExit(first, 30000), 6);
+    bench::Close(first);
+    CloseHandle(application);
+    ExpectLogHolds(log, {"first uninstKIVO started with", "copy  exit code 6", "first exit code 6"});
+    std::string decoy;
+    if (renamed) {
+        EXPECT_TRUE(bench::ReadFileBytes("C:\\logs\\passed.txt", decoy) && decoy == "decoy") << decoy;
+    }
+    bench::RemoveTree("C:\\logs.moved");
 }
 
 // The copy takes its switches from the variable only in their exact form.

@@ -16,11 +16,18 @@ const char* const profileListKey = "Software\\Microsoft\\Windows NT\\CurrentVers
 const char* const otherProfileKey =
     "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-0-0-0-1001";
 
+// The check by the text, and the same check on the folder held, which must
+// agree and hold a handle only when the folder is safe.
 FolderSafety Check(const std::string& folder, std::string* made = nullptr) {
     char text[260];
     lstrcpynA(text, folder.c_str(), sizeof text);
     const FolderSafety safety = InstallFolderCheck(text, sizeof text);
     if (made != nullptr) *made = text;
+    lstrcpynA(text, folder.c_str(), sizeof text);
+    void* held = nullptr;
+    EXPECT_EQ(InstallFolderHold(text, sizeof text, nullptr, &held), safety) << folder;
+    EXPECT_EQ(held != nullptr, safety == FOLDER_SAFE) << folder;
+    if (held != nullptr) CloseHandle(held);
     return safety;
 }
 
@@ -116,4 +123,49 @@ TEST_F(InstallFolderSafety, RootsMissingFoldersAndFilesAreRefused) {
     ASSERT_TRUE(bench::MakeFolders("C:\\Apps\\a long name"));
     char text[40] = "C:\\Apps\\a long name";
     EXPECT_EQ(InstallFolderCheck(text, 12), FOLDER_UNRESOLVED); // the full path does not fit
+}
+
+// Held, the folder can be neither renamed nor deleted (Windows' own sharing
+// rules; a rename made on the Linux side passes Wine by). A handle passed on
+// is held only while the text still names its folder: another folder put in
+// the place of the one checked is refused, and the handle let go.
+TEST_F(InstallFolderSafety, HeldFolderStaysAndAnotherInItsPlaceIsRefused) {
+    char text[260] = "C:\\Apps\\KIVO";
+    void* held = nullptr;
+    ASSERT_EQ(InstallFolderHold(text, sizeof text, nullptr, &held), FOLDER_SAFE);
+    ASSERT_NE(held, nullptr);
+    EXPECT_FALSE(MoveFileA("C:\\Apps\\KIVO", "C:\\Apps\\Away"));
+    EXPECT_TRUE(bench::IsFolder("C:\\Apps\\KIVO\\DOC"));
+    char final[260];
+    ASSERT_TRUE(HandleFinalPath(held, final));
+    EXPECT_STREQ(final, "C:\\Apps\\KIVO");
+
+    ASSERT_TRUE(bench::MakeFolders("C:\\Apps\\Other"));
+    HANDLE other =
+        CreateFileA("C:\\Apps\\Other", FILE_LIST_DIRECTORY | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    void* passedOn = nullptr;
+    EXPECT_EQ(InstallFolderHold(text, sizeof text, other, &passedOn), FOLDER_UNRESOLVED);
+    EXPECT_EQ(passedOn, nullptr);
+    EXPECT_EQ(GetFileType(other), static_cast<DWORD>(FILE_TYPE_UNKNOWN)) << "the handle passed on was kept";
+    CloseHandle(held);
+    EXPECT_TRUE(MoveFileA("C:\\Apps\\Other", "C:\\Apps\\Away"));
+}
+
+// Before Vista there is no final path: the native object name, its device
+// made a drive letter again, gives the same answers.
+TEST_F(InstallFolderSafety, NativeObjectNamesGiveTheSameAnswers) {
+    finalPathByObjectName = true;
+    char final[260] = "";
+    HANDLE folder = CreateFileA("C:\\Links\\Linked", FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    EXPECT_TRUE(HandleFinalPath(folder, final));
+    CloseHandle(folder);
+    EXPECT_STRCASEEQ(final, "C:\\Real\\KIVO");
+    EXPECT_EQ(Check("C:\\Links\\Moved"), FOLDER_RESERVED);
+    EXPECT_EQ(Check("C:\\windows\\system32"), FOLDER_RESERVED);
+    EXPECT_EQ(Check("C:\\Links\\Linked"), FOLDER_SAFE);
+    EXPECT_EQ(Check("C:\\Apps\\KIVO"), FOLDER_SAFE);
+    finalPathByObjectName = false;
 }

@@ -137,3 +137,44 @@ TEST(DeleteCommandRun, DeletesExactlyTheHeldCopyAndItsPrivateFolder) {
     EXPECT_TRUE(bench::Exists(parent + "\\" + name));
     bench::RemoveTree(parent);
 }
+
+namespace {
+
+// Swaps another program in under the program's name between the check and the copy.
+std::string swapProgram;
+void SwapProgramIn() {
+    bench::WriteFileBytes(swapProgram, "MZ planted program");
+}
+
+} // namespace
+
+// The copy is made only of the file this process runs from, read through a
+// handle that proves it: a program that was put in its place is refused and
+// leaves no copy and no folder; the running program's own file is copied
+// byte for byte and held against writers.
+TEST(PrivateCopyMake, CopiesOnlyTheRunningProgram) {
+    char own[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, own, MAX_PATH), 0u);
+    const std::string temp = "C:\\copytemp";
+    swapProgram = "C:\\copysource\\uninstKIVO.exe";
+    ASSERT_TRUE(bench::MakeFolders(temp) && bench::MakeFolders("C:\\copysource"));
+    ASSERT_TRUE(CopyFileA(own, swapProgram.c_str(), FALSE)); // the same bytes, another file
+    char copyPath[MAX_PATH] = "x";
+    HANDLE held = nullptr;
+    for (bool swapped : {false, true}) {
+        beforeCopyHook = swapped ? SwapProgramIn : nullptr;
+        EXPECT_EQ(PrivateCopyMake(swapProgram.c_str(), temp.c_str(), "uninstKIVO.exe", copyPath, &held), -2);
+        EXPECT_STREQ(copyPath, "");
+        EXPECT_EQ(held, INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(bench::ListTree(temp).empty()) << swapped;
+    }
+    beforeCopyHook = nullptr;
+    ASSERT_EQ(PrivateCopyMake(own, temp.c_str(), "uninstKIVO.exe", copyPath, &held), 0);
+    std::string original, copied;
+    ASSERT_TRUE(bench::ReadFileBytes(own, original) && bench::ReadFileBytes(copyPath, copied));
+    EXPECT_TRUE(original == copied) << "the copy differs from the running program";
+    EXPECT_FALSE(bench::WriteFileBytes(copyPath, "changed")) << "the copy is not held against writers";
+    CloseHandle(held);
+    bench::RemoveTree(temp);
+    bench::RemoveTree("C:\\copysource");
+}

@@ -7,6 +7,8 @@
 #include "driver/files_step.h"
 #include "driver/run_log.h"
 #include "driver/stages.h"
+#include "driver/unattended.h"
+#include "platform/handle_walk.h"
 #include "platform/user_hives.h"
 #include "zip/zip_test_support.h"
 
@@ -57,6 +59,7 @@ class Sequence : public ::testing::Test {
     }
     void TearDown() override {
         archiveWrittenHook = nullptr;
+        handleWalkSeam = nullptr;
         bench::RemoveTree("C:\\Seq");
         for (const std::string& name : ArchivesAtRoot())
             DeleteFileA(name.c_str());
@@ -125,11 +128,101 @@ TEST_F(Sequence, MakersKeyStaysForAnotherProduct) {
 
 namespace {
 
+// A key whose DACL refuses Everyone what is asked (deny) or gives it back.
+bool DenyEveryone(HKEY root, const char* key, DWORD denied) {
+    HKEY opened;
+    if (RegOpenKeyExA(root, key, 0, WRITE_DAC, &opened) != ERROR_SUCCESS) return false;
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+    BYTE buffer[256];
+    PACL acl = reinterpret_cast<PACL>(buffer);
+    SECURITY_DESCRIPTOR descriptor;
+    bool set = InitializeAcl(acl, sizeof buffer, ACL_REVISION) &&
+               (denied == 0 || AddAccessDeniedAce(acl, ACL_REVISION, denied, everyone)) &&
+               AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone) &&
+               InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+               SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
+               RegSetKeySecurity(opened, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
+    FreeSid(everyone);
+    RegCloseKey(opened);
+    return set;
+}
+
+} // namespace
+
+// Each kind of removal that fails stays, is counted (and logged by name), and
+// turns the run's code into "some items remain": an uninstall key with a
+// subkey (Windows deletes no key that has one), an association whose program
+// key lies too deep to be deleted, a variable whose key refuses the change.
+TEST_F(Sequence, RemovalsThatFailAreCountedAndChangeTheCode) {
+    for (int kind = 0; kind < 3; ++kind) {
+        ASSERT_TRUE(bench::MakeFolders("C:\\Seq\\Plain"));
+        ASSERT_TRUE(bench::WriteFileBytes("C:\\Seq\\Plain\\notes.txt", "data"));
+        if (kind == 0) {
+            ASSERT_TRUE(bench::RegSetDword(HKEY_LOCAL_MACHINE, std::string(uninstallKey) + "\\Held", "v", 1));
+        } else if (kind == 1) {
+            ASSERT_TRUE(bench::RegSetString(HKEY_CLASSES_ROOT, ".KVO", nullptr, "KIVO.Deep"));
+            HKEY level = HKEY_CLASSES_ROOT;
+            for (const std::string& name : {std::string("KIVO.Deep"), std::string(250, 'a'),
+                                            std::string(250, 'b'), std::string(40, 'c')}) {
+                HKEY next;
+                ASSERT_EQ(RegCreateKeyA(level, name.c_str(), &next), ERROR_SUCCESS) << name.size();
+                if (level != HKEY_CLASSES_ROOT) RegCloseKey(level);
+                level = next;
+            }
+            RegCloseKey(level);
+        } else {
+            ASSERT_TRUE(bench::RegSetString(HKEY_CURRENT_USER, "Environment", "KIVO", "C:\\Seq"));
+            ASSERT_TRUE(DenyEveryone(HKEY_CURRENT_USER, "Environment", KEY_SET_VALUE));
+        }
+        removalsFailed = 0;
+        Run("C:\\Seq\\Plain", 0);
+        EXPECT_EQ(removalsFailed, 1) << kind;
+        EXPECT_EQ(CopyOutcome(), EXIT_ITEMS_REMAIN) << kind;
+        EXPECT_TRUE(kind == 0   ? bench::RegKeyExists(HKEY_LOCAL_MACHINE, uninstallKey)
+                    : kind == 1 ? bench::RegKeyExists(HKEY_CLASSES_ROOT, "KIVO.Deep")
+                                : bench::RegValueExists(HKEY_CURRENT_USER, "Environment", "KIVO"))
+            << kind;
+        if (kind == 2) {
+            EXPECT_TRUE(DenyEveryone(HKEY_CURRENT_USER, "Environment", 0));
+            HKEY environment;
+            ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", 0, KEY_SET_VALUE, &environment),
+                      ERROR_SUCCESS);
+            RegDeleteValueA(environment, "KIVO");
+            RegCloseKey(environment);
+        }
+        bench::RegDeleteTree(HKEY_LOCAL_MACHINE, uninstallKey);
+        bench::RegDeleteTree(HKEY_CLASSES_ROOT, "KIVO.Deep");
+        bench::RegDeleteTree(HKEY_CLASSES_ROOT, ".KVO");
+        for (const std::string& name : ArchivesAtRoot())
+            DeleteFileA(name.c_str());
+    }
+    ASSERT_TRUE(bench::MakeFolders("C:\\Seq\\Plain"));
+    removalsFailed = 0;
+    Run("C:\\Seq\\Plain", 0);
+    EXPECT_EQ(removalsFailed, 0);
+    EXPECT_EQ(CopyOutcome(), EXIT_DONE);
+}
+
+namespace {
+
 using Tree = std::vector<std::string>;
 
 const char* const seqFolder = "C:\\Seq\\KIVO";
 const Tree seqFiles = {"Data\\clients.dat", "Data\\2013\\report.txt", u8"Donn\u00E9es \U0001F600.txt",
                        "notes.txt"};
+
+bool MakeTreeOf(const std::string& root, const Tree& entries) {
+    for (const std::string& entry : entries) {
+        const std::string path = root + "\\" + entry;
+        if (!bench::MakeFolders(entry.back() == '\\' ? path.substr(0, path.size() - 1)
+                                                     : path.substr(0, path.rfind('\\'))) ||
+            (entry.back() != '\\' && !bench::WriteFileBytes(path, "the victim's " + entry)))
+            return false;
+    }
+    return true;
+}
 
 void LayOutData() {
     for (const std::string& file : seqFiles) {
@@ -154,10 +247,28 @@ Tree NamesIn(const std::string& archive) {
     return names;
 }
 
-// Ways of damaging the closed archive before it is read back.
+// The archive through the handle that wrote it, which the step holds
+// against other writers until its deletions are over.
+std::string ReadHeld(HANDLE archive) {
+    std::string bytes(GetFileSize(archive, nullptr), '\0');
+    DWORD got = 0;
+    SetFilePointer(archive, 0, nullptr, FILE_BEGIN);
+    if (!bytes.empty() && !ReadFile(archive, &bytes[0], DWORD(bytes.size()), &got, nullptr)) bytes.clear();
+    bytes.resize(got);
+    return bytes;
+}
+
+bool WriteHeld(HANDLE archive, const std::string& bytes) {
+    DWORD put = 0;
+    SetFilePointer(archive, 0, nullptr, FILE_BEGIN);
+    return WriteFile(archive, bytes.data(), DWORD(bytes.size()), &put, nullptr) && put == bytes.size() &&
+           SetEndOfFile(archive);
+}
+
+// Ways of damaging the flushed archive before it is read back.
 int damage = 0;
-void Damage(const char* archivePath) {
-    std::string bytes = ReadAll(archivePath);
+void Damage(const char*, HANDLE archive) {
+    std::string bytes = ReadHeld(archive);
     const ziptest::Directory d = ziptest::ParseDirectory(bytes);
     ASSERT_TRUE(d.valid) << d.why;
     const ziptest::LocalHeader first = ziptest::ParseLocal(bytes, 0);
@@ -176,7 +287,7 @@ void Damage(const char* archivePath) {
         bytes[d.offset + 46] ^= 0x20;
         break;
     }
-    ASSERT_TRUE(bench::WriteFileBytes(archivePath, bytes));
+    ASSERT_TRUE(WriteHeld(archive, bytes));
 }
 
 } // namespace
@@ -198,7 +309,7 @@ TEST_F(Sequence, DamagedArchiveIsRemovedAndTheFolderKept) {
 }
 
 int changes = 0;
-void ChangeAndAdd(const char*) {
+void ChangeAndAdd(const char*, HANDLE) {
     const std::string folder = std::string(seqFolder) + "\\";
     bench::WriteFileBytes(folder + "notes.txt", "written after the archive was closed");
     bench::WriteFileBytes(folder + "Data\\new.txt", "added after the archive was closed");
@@ -521,4 +632,95 @@ TEST_F(OtherUsers, ClassThatTheMachineAlsoNamesStays) {
     EXPECT_FALSE(bench::RegKeyExists(HKEY_USERS, classes + "\\.KVO"));
     EXPECT_TRUE(bench::RegKeyExists(HKEY_USERS, classes + "\\KIVO.Document\\shell\\open\\command"));
     EXPECT_FALSE(bench::RegKeyExists(HKEY_USERS, classes + "\\KIVO.Archive"));
+}
+
+namespace {
+
+// The data folder's Data swapped at one of the walks' seams: for a link to
+// the victim's folder by the Linux side (swapper.sh) before Data is opened,
+// or renamed away by the program itself before a file in it is deleted.
+struct SeqSwap {
+    int point;
+    std::wstring name;
+    bool armed;
+    bool tried;
+    bool swapped;
+};
+SeqSwap seqSwap;
+const Tree seqVictim = {"clients.dat", "secret\\", "secret\\report.txt"};
+
+void SwapData(int point, const wchar_t* name, size_t length) {
+    if (!seqSwap.armed || seqSwap.tried || point != seqSwap.point ||
+        seqSwap.name != std::wstring(name, length))
+        return;
+    seqSwap.tried = true;
+    const std::string data = std::string(seqFolder) + "\\Data";
+    seqSwap.swapped = point == HANDLE_SEAM_OPEN ? bench::SwapForLink(data, "C:\\Victim")
+                                                : MoveFileA(data.c_str(), (data + ".away").c_str());
+}
+
+// The deletion's windows open once the archive is written.
+void ArmSwap(const char*, HANDLE) {
+    seqSwap.armed = true;
+}
+
+} // namespace
+
+// A subfolder swapped for a link between the listing and the opening of the
+// archive walk or of the deletion walk: nothing of the victim's is read or
+// deleted, what was renamed away stays, and the run says the folder stays
+// and logs what it could not remove. Before each deletion the folder that
+// holds the file is held: it cannot be renamed, and everything goes.
+TEST_F(Sequence, DataSwappedForALinkDuringTheStepLeadsNowhere) {
+    const struct {
+        int point;
+        const wchar_t* name;
+        bool fromArchive; // armed from the start, else once the archive is written
+    } windows[] = {{HANDLE_SEAM_OPEN, L"Data", true},
+                   {HANDLE_SEAM_OPEN, L"Data", false},
+                   {HANDLE_SEAM_DELETE, L"clients.dat", false}};
+    int round = 0;
+    for (const auto& window : windows) {
+        const std::string at = std::to_string(window.point) + (window.fromArchive ? " archive" : " deletion");
+        // Wine cannot delete a link to a folder that holds something: the
+        // last round's data folder, link and all, is put aside.
+        MoveFileA(seqFolder, ("C:\\Seq\\round" + std::to_string(round++)).c_str());
+        bench::RemoveTree("C:\\Victim");
+        ASSERT_TRUE(MakeTreeOf("C:\\Victim", seqVictim));
+        LayOutData();
+        seqSwap = SeqSwap{window.point, window.name, window.fromArchive, false, false};
+        handleWalkSeam = SwapData;
+        archiveWrittenHook = window.fromArchive ? nullptr : ArmSwap;
+        removalsFailed = 0;
+        const std::string text = Run(seqFolder, 0);
+        handleWalkSeam = nullptr;
+        ASSERT_TRUE(seqSwap.tried) << at;
+        EXPECT_EQ(bench::ListTree("C:\\Victim"), seqVictim) << at;
+        const std::vector<std::string> archives = ArchivesAtRoot();
+        ASSERT_EQ(archives.size(), 1u) << at;
+        const Tree names = NamesIn(archives[0]);
+        if (window.point == HANDLE_SEAM_DELETE) {
+            EXPECT_FALSE(seqSwap.swapped) << at;
+            EXPECT_EQ(text, CatalogueText(MSG_FILES_ARCHIVED, 2) + std::string("\r") + archives[0]);
+            EXPECT_FALSE(bench::Exists(seqFolder));
+            EXPECT_EQ(dataFolderKept, 0);
+            EXPECT_EQ(removalsFailed, 0);
+        } else {
+            ASSERT_TRUE(seqSwap.swapped) << "the link is swapped in by swapper.sh, the test's pre-run";
+            EXPECT_EQ(text, CatalogueText(MSG_FILES_ARCHIVED, 2) + std::string("\r") + archives[0] + "\r\r" +
+                                CatalogueText(MSG_CLEANING_REQUIRED, 2) + "\r" + seqFolder)
+                << at;
+            EXPECT_EQ(dataFolderKept, -1) << at;
+            EXPECT_GT(removalsFailed, 0) << at;
+            // What was renamed away stays whole; the archive holds Data only
+            // when it was read before the swap.
+            for (const char* file : {"clients.dat", "2013\\report.txt"})
+                EXPECT_TRUE(bench::Exists(std::string(seqFolder) + "\\Data.away\\" + file)) << at << file;
+            EXPECT_EQ(names.size(), window.fromArchive ? 2u : seqFiles.size()) << at;
+        }
+        for (const std::string& name : names)
+            EXPECT_EQ(name.find("secret"), std::string::npos) << at;
+        for (const std::string& archive : archives)
+            DeleteFileA(archive.c_str());
+    }
 }

@@ -19,10 +19,14 @@ kivo_add_test(NAME driver_win32_fr_test TARGET driver_win32_test ARGS --gtest_fi
   ENV KIVO_LANG=fr_FR.UTF-8)
 kivo_add_test(NAME driver_win32_es_test TARGET driver_win32_test ARGS --gtest_filter=ChooseLanguage.*
   ENV KIVO_LANG=es_MX.UTF-8)
+# C:\LogLink leads to the installation folder of the tests.
+set(LOG_LINK "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/../bench/links.sh LogLink=Apps/KIVO")
 kivo_add_test(NAME driver_first_stage_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/first_stage_test.cpp
-  DEPENDS_PROGRAM)
-kivo_add_test(NAME driver_first_stage_fr_test TARGET driver_first_stage_test ENV KIVO_LANG=fr_FR.UTF-8)
-kivo_add_test(NAME driver_first_stage_es_test TARGET driver_first_stage_test ENV KIVO_LANG=es_MX.UTF-8)
+  DEPENDS_PROGRAM ENV "${LOG_LINK}")
+kivo_add_test(NAME driver_first_stage_fr_test TARGET driver_first_stage_test ENV KIVO_LANG=fr_FR.UTF-8
+  "${LOG_LINK}")
+kivo_add_test(NAME driver_first_stage_es_test TARGET driver_first_stage_test ENV KIVO_LANG=es_MX.UTF-8
+  "${LOG_LINK}")
 kivo_add_test(NAME driver_sequence_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sequence_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../zip/zip_test_support.cpp
-  ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/../bench/links.sh Linked/KIVO/Data/out=Outside Linked/KIVO/loop=Linked/KIVO Moved/KIVO=Real/KIVO && mkdir -p -m 700 $KIVO_PREFIX_DIR/drive_c/Private/KIVO")
+  ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/../bench/links.sh Linked/KIVO/Data/out=Outside Linked/KIVO/loop=Linked/KIVO Moved/KIVO=Real/KIVO && mkdir -p -m 700 $KIVO_PREFIX_DIR/drive_c/Private/KIVO && ${CMAKE_CURRENT_LIST_DIR}/../bench/swapper.sh")

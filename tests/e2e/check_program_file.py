@@ -29,8 +29,10 @@ SYSTEM_DLLS = {
     "comdlg32.dll", "comctl32.dll", "shlwapi.dll", "version.dll", "msvcrt.dll", "ntdll.dll",
 }
 # The object files that choose between the wide calls and the ANSI ones of
-# Windows 9x; no other may call a function that 9x has only as a stub.
-NINE_X_PATH_OBJECTS = {"platform/wide_files.cpp.obj"}
+# Windows 9x; no other may call a function that 9x has only as a stub. The
+# handle walk makes its wide calls only once ntdll's native calls were found,
+# which Windows 9x lacks, and its callers take the path walk there.
+NINE_X_PATH_OBJECTS = {"platform/wide_files.cpp.obj", "platform/handle_walk.cpp.obj"}
 FLOOR_9X = {"95"}
 FLOOR_9X_MSVCRT = {"95", "98"}
 FLOOR_NT = {"nt4"}

@@ -535,10 +535,14 @@ class Refusals : public ::testing::Test {
     }
 };
 
+// The copy holds the folder from its check on: while its first box shows,
+// the folder cannot be moved away (and so not replaced by a link).
 TEST_F(Refusals, MainApplicationRunning) {
     HANDLE application = CreateMutexA(nullptr, TRUE, "_DAziv___Instance_");
     bench::Process stage = StartSecondStage();
-    Answer(ExpectBox(Text(MSG_TITLE), Text(MSG_APP_RUNNING)), IDOK);
+    bench::Box box = ExpectBox(Text(MSG_TITLE), Text(MSG_APP_RUNNING));
+    EXPECT_FALSE(MoveFileA(INSTALL_FOLDER, "C:\\Apps\\KIVO.away")) << "the copy does not hold the folder";
+    Answer(box, IDOK);
     EXPECT_EQ(bench::WaitExit(stage), 0);
     bench::Close(stage);
     CloseHandle(application);
@@ -553,6 +557,90 @@ TEST_F(Refusals, SecondCopyEndsSilently) {
     EXPECT_FALSE(bench::WaitBox("", 1000).found());
     CloseHandle(instance);
     ExpectNothingRemoved();
+}
+
+// Between its check and the copy (here while it asks), the first stage holds
+// the folder: it can be neither moved away nor replaced by the link to a
+// victim folder that the pre-run made on the Linux side (see tests.cmake).
+TEST_F(Refusals, FolderHeldFromTheCheckCannotBeSwapped) {
+    ASSERT_TRUE(bench::Exists("C:\\Swap\\KIVO\\victim.txt")) << "the link is made by the pre-run";
+    bench::Process first = bench::Start("\"C:\\Apps\\KIVO\\uninstKIVO.exe\"", "C:\\");
+    bench::Box confirm = bench::WaitBox(Text(MSG_TITLE), 30000, first.id);
+    ASSERT_TRUE(confirm.found());
+    EXPECT_FALSE(MoveFileA(INSTALL_FOLDER, "C:\\Apps\\KIVO.away"))
+        << "the first stage does not hold the folder";
+    EXPECT_FALSE(MoveFileA("C:\\Swap\\KIVO", INSTALL_FOLDER));
+    Answer(confirm, IDNO);
+    EXPECT_EQ(bench::WaitExit(first), 0);
+    bench::Close(first);
+    ExpectNothingRemoved();
+    EXPECT_TRUE(bench::Exists("C:\\Victim\\victim.txt"));
+}
+
+// The program's file replaced between the check and the copy (here while the
+// first stage asks), even by one with the same bytes: the copy is made only
+// of the file that runs, so none is made or started, and the run says so.
+TEST_F(Refusals, ReplacedProgramFileIsNeitherCopiedNorStarted) {
+    const std::string program = std::string(INSTALL_FOLDER) + "\\uninstKIVO.exe";
+    bench::Process first = bench::Start("\"" + program + "\"", "C:\\");
+    bench::Box confirm = bench::WaitBox(Text(MSG_TITLE), 30000, first.id);
+    ASSERT_TRUE(confirm.found());
+    ASSERT_TRUE(MoveFileA(program.c_str(), "C:\\uninstKIVO.running"));
+    ASSERT_TRUE(CopyFileA("C:\\uninstKIVO.running", program.c_str(), TRUE));
+    Answer(confirm, IDYES);
+    bench::Box refused = bench::WaitBox("uninstKIVO.exe", 30000, first.id);
+    ASSERT_TRUE(refused.found());
+    EXPECT_EQ(refused.text, Text(MSG_LAUNCH_ERROR));
+    Answer(refused, IDOK);
+    EXPECT_EQ(bench::WaitExit(first), 3);
+    bench::Close(first);
+    EXPECT_EQ(e2e::ProcessIdOf("uninstKIVO.exe", 2000), 0u) << "a copy was started";
+    ExpectNothingRemoved();
+    DeleteFileA("C:\\uninstKIVO.running");
+}
+
+// The box of a refused argument, which comes before the console.
+void AnswerMisuse() {
+    bench::Box box = bench::WaitBox("uninstKIVO", 30000);
+    ASSERT_TRUE(box.found());
+    EXPECT_EQ(box.text, Text(MSG_MISUSE));
+    Answer(box, IDOK);
+}
+
+// A copy started by hand gets the first stage's refusals: a folder of
+// Windows, or a folder handed down that the argument no longer names (as when
+// a link took the place of the folder checked), ends in Misuse and nothing
+// of either is touched.
+TEST_F(Refusals, HandStartedCopyIsCheckedOnTheFolderItHolds) {
+    bench::Process stage = StartSecondStage("\"//tmw// C:\\windows\"");
+    AnswerMisuse();
+    EXPECT_EQ(bench::WaitExit(stage), 4);
+    bench::Close(stage);
+    EXPECT_TRUE(bench::IsFolder("C:\\windows\\system32"));
+
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE victim =
+        CreateFileA("C:\\Victim", FILE_LIST_DIRECTORY | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherited, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(victim, INVALID_HANDLE_VALUE);
+    char value[32];
+    std::snprintf(value, sizeof value, "%llx",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(victim)));
+    bench::SetEnv("KIVO_FOLDER_HANDLE", value);
+    std::string command = e2e::SecondStageCommand(VALID_ARGUMENT);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, "C:\\run", &startup,
+                               &started));
+    bench::SetEnv("KIVO_FOLDER_HANDLE", nullptr);
+    CloseHandle(started.hThread);
+    CloseHandle(victim);
+    AnswerMisuse();
+    EXPECT_EQ(WaitProcess(started.hProcess), 4);
+    CloseHandle(started.hProcess);
+    ExpectNothingRemoved();
+    EXPECT_TRUE(bench::Exists("C:\\Victim\\victim.txt"));
 }
 
 TEST_F(Refusals, MalformedArgument) {
@@ -590,6 +678,28 @@ TEST_F(Refusals, QuietRunKeepsTheFolderOfALockedDataFileAndSaysSo) {
          {"copy", "exit code 7"},
          {"first", "uninstKIVO.exe.waiting is deleted once this program has ended"},
          {"first", "exit code 7 (uninstalled, but the data folder was kept)"}});
+}
+
+// A key that cannot be deleted (Windows deletes no key with subkeys) stays,
+// is named in the log, and the run ends with its own code, not success.
+TEST_F(Refusals, QuietRunWhoseKeyStaysSaysSo) {
+    ASSERT_TRUE(
+        bench::RegSetDword(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\Held").c_str(), "v", 1));
+    ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+    bench::Process first = bench::Start(
+        "\"C:\\Apps\\KIVO\\uninstKIVO.exe\" /S /norestart /log=C:\\logs\\kivo.txt", INSTALL_FOLDER);
+    EXPECT_EQ(bench::WaitExit(first), 9);
+    bench::Close(first);
+    EXPECT_FALSE(bench::Exists(INSTALL_FOLDER));
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    bench::RegDeleteTree(HKEY_LOCAL_MACHINE, UNINSTALL_KEY);
+    ExpectLog("C:\\logs\\kivo.txt",
+              {{"copy", std::string("could not remove registry key: HKLM\\") + UNINSTALL_KEY},
+               {"copy", "step Registry: some items remain"},
+               {"copy", "1 items could not be removed"},
+               {"copy", "exit code 9"},
+               {"first", "uninstKIVO.exe.waiting is deleted once this program has ended"},
+               {"first", "exit code 9 (finished, but some items remain)"}});
 }
 
 TEST_F(Refusals, LockedDataFileKeepsTheFolder) {

@@ -26,7 +26,9 @@ kivo_add_test(NAME e2e_uninstall_win2k TARGET e2e_uninstall ARGS --gtest_filter=
   ENV KIVO_WINVER=win2k ${E2E_XP_PROFILES} "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
 kivo_add_test(NAME e2e_private_copy TARGET e2e_uninstall ARGS --gtest_filter=PrivateCopy.*
   ENV "KIVO_POSTCHECK=${E2E_POSTCHECK}" TIMEOUT 240)
-kivo_add_test(NAME e2e_refusals TARGET e2e_uninstall ARGS --gtest_filter=Refusals.* TIMEOUT 300)
+# C:\Swap\KIVO is a link to C:\Victim, which holds a file of its own.
+kivo_add_test(NAME e2e_refusals TARGET e2e_uninstall ARGS --gtest_filter=Refusals.* TIMEOUT 300
+  ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/../bench/links.sh Swap/KIVO=Victim && echo victim > $KIVO_PREFIX_DIR/drive_c/Victim/victim.txt")
 kivo_add_test(NAME e2e_full_drive TARGET e2e_uninstall ARGS --gtest_filter=FullDrive.*
   ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/small-drive.sh" TIMEOUT 120)
 # The shipped 32-bit program as a file (read, never run, so the 64-bit flavour

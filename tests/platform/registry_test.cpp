@@ -163,7 +163,7 @@ TEST_F(Registry, EnvironmentValueDeletedOnceThenReportedMissing) {
     ASSERT_TRUE(bench::RegSetString(HKEY_CURRENT_USER, "Environment", "KIVO_TEST_VAR", "x"));
     EXPECT_EQ(RegistryDeleteEnvironmentValue("KIVO_TEST_VAR", false), 0);
     EXPECT_FALSE(bench::RegValueExists(HKEY_CURRENT_USER, "Environment", "KIVO_TEST_VAR"));
-    EXPECT_EQ(RegistryDeleteEnvironmentValue("KIVO_TEST_VAR", false), -1);
+    EXPECT_EQ(RegistryDeleteEnvironmentValue("KIVO_TEST_VAR", false), 1);
 
     const char* machine = "System\\CurrentControlSet\\Control\\Session Manager\\Environment";
     ASSERT_TRUE(bench::RegSetString(HKEY_LOCAL_MACHINE, machine, "REVERIRA", "C:\\Apps", REG_EXPAND_SZ));

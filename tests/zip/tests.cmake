@@ -25,4 +25,4 @@ kivo_add_test(NAME zip_folder_test SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/zip_folder_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zip_test_support.cpp
   ENV "KIVO_POSTCHECK=python3 ${CMAKE_CURRENT_LIST_DIR}/check_archives.py"
-  "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/../bench/links.sh ziptest/LINKED/sub/out=outside ziptest/LINKED/loop=ziptest/LINKED ziptest/MOVED=ziptest/LINKED")
+  "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/../bench/links.sh ziptest/LINKED/sub/out=outside ziptest/LINKED/loop=ziptest/LINKED ziptest/MOVED=ziptest/LINKED && ${CMAKE_CURRENT_LIST_DIR}/../bench/swapper.sh")

@@ -1,4 +1,5 @@
 // The folder walk on real trees in the prefix.
+#include "platform/handle_walk.h"
 #include "zip/zip.h"
 #include "zip_test_support.h"
 
@@ -227,6 +228,54 @@ TEST(ZipFolder, LinksAreNeitherFollowedNorArchived) {
         ASSERT_TRUE(bench::WriteFileBytes(root + "\\" + f.relative, f.content));
     ArchiveTree("links.zip", root, -1, "", "LINKED", files);
     ArchiveTree("moved.zip", PathOf("MOVED"), -1, "", "LINKED", files);
+}
+
+int seamCalls = 0;
+int swapAtCall = 0;
+std::string swapFolder;
+bool swapped = false;
+
+// The Linux side swaps the folder "sub" for a link to the victim's folder
+// (swapper.sh) at the walk's given open of it: the listing's, or the read's.
+void SwapSub(int point, const wchar_t* name, size_t length) {
+    if (point != HANDLE_SEAM_OPEN || std::wstring(name, length) != L"sub" || ++seamCalls != swapAtCall)
+        return;
+    swapped = bench::SwapForLink(swapFolder, PathOf("victim"));
+}
+
+// A folder swapped for a link between the listing and its open, or between
+// the listing and the reading of its files: nothing of the victim's is read.
+TEST(ZipFolder, FolderSwappedForALinkIsNotRead) {
+    const std::string victim = PathOf("victim");
+    ASSERT_TRUE(bench::MakeFolders(victim));
+    ASSERT_TRUE(bench::WriteFileBytes(victim + "\\b.txt", "the victim's secret, same name"));
+    ASSERT_TRUE(bench::WriteFileBytes(victim + "\\marker.txt", "the victim's secret"));
+    for (int call : {1, 2}) {
+        const std::string root = PathOf("SWAP" + std::to_string(call));
+        bench::RemoveTree(root);
+        ASSERT_TRUE(bench::MakeFolders(root + "\\sub"));
+        ASSERT_TRUE(bench::WriteFileBytes(root + "\\a.txt", "ours"));
+        ASSERT_TRUE(bench::WriteFileBytes(root + "\\sub\\b.txt", "ours too"));
+        seamCalls = 0;
+        swapAtCall = call;
+        swapFolder = root + "\\sub";
+        swapped = false;
+        handleWalkSeam = SwapSub;
+        const std::string name = "swap" + std::to_string(call) + ".zip";
+        ZipArchive* zip = nullptr;
+        ASSERT_EQ(ZipCreateArchiveFile(&zip, PathOf(name).c_str(), nullptr), ZIP_OK);
+        ZipSetWorkers(zip, 1);
+        EXPECT_EQ(ZipAddFolderTree(zip, root.c_str(), -1), ZIP_OK);
+        ASSERT_EQ(ZipCloseArchive(zip), ZIP_OK);
+        handleWalkSeam = nullptr;
+        ASSERT_TRUE(swapped) << "the link is swapped in by swapper.sh, the test's pre-run";
+        // Only what the walk listed and then found unchanged is archived.
+        Declare(name, {{"a.txt", "ours"}});
+        EXPECT_EQ(NamesIn(PathOf(name)), std::vector<std::string>{"a.txt"}) << call;
+    }
+    std::string bytes;
+    EXPECT_TRUE(bench::ReadFileBytes(victim + "\\marker.txt", bytes));
+    EXPECT_EQ(bytes, "the victim's secret");
 }
 
 // Workers prepare the entries that follow the one being written; whatever

@@ -1,4 +1,4 @@
-// Small holders that close what the cleaning operations open, on every path.
+// Small holders that close what the program opens, on every path.
 #pragma once
 
 #include <windows.h>
