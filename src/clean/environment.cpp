@@ -1,8 +1,8 @@
 #include "clean/autoexec_edit.h"
 #include "clean/clean.h"
-#include "platform/scoped_handles.h"
 #include "driver/driver_state.h"
 #include "platform/registry.h"
+#include "platform/scoped_handles.h"
 
 #include <cstdlib>
 
