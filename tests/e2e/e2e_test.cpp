@@ -320,14 +320,17 @@ TEST(EndToEnd, WholeUninstall) {
 // log, given relative to the current folder, tells every step. On Windows 98
 // the variables leave autoexec.bat, which needs a restart: /norestart reports
 // it (3010), /quiet alone requests it, which Wine accepts without ending
-// anything (1641).
+// anything (1641). A partial archive that a stopped run left at the drive's
+// root is removed and never taken for the backup.
 TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
+    const std::string leftover = "C:\\savKIVO[2020-01-02](03.04.05).zip.partial";
     bool win9x = Windows9x();
     std::vector<std::pair<std::string, long>> runs = {{"/S", 0}};
     if (win9x) runs = {{"/S /NoRestart", 3010}, {"/quiet", 1641}};
     for (const auto& run : runs) {
         FreshInstallation();
         if (win9x) e2e::WriteAutoexec();
+        ASSERT_TRUE(bench::WriteFileBytes(leftover, "PK half an archive"));
         ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
         bench::Process first = bench::Start(
             "\"C:\\Apps\\KIVO\\uninstKIVO.exe\" " + run.first + " /log \"kivo run.txt\"", "C:\\logs");
@@ -364,6 +367,7 @@ TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
             {"copy", "step Associations: .KVO result 0, .GKV result 0"},
             {"copy", win9x ? "step Variables: done, a restart is needed" : "step Variables: done"},
             {"copy", "step Registry: done"},
+            {"copy", "the partial archive " + leftover + ", left by a stopped run, removed"},
             {"copy", "step Files: archive " + archives[0] +
                          " written completely and verified; the data folder " + INSTALL_FOLDER +
                          " was removed"},
