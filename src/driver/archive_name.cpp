@@ -22,6 +22,33 @@ int ArchiveNameNumbered(char* out, int capacity, const char* name, int number) {
     return TextFormat(out, capacity, "%.*s-%d%s", stem, name, number, suffix) ? 0 : -1;
 }
 
+int ArchivePartialName(char* out, int capacity, const char* name) {
+    if (out == nullptr || capacity <= 0) return -1;
+    return TextFormat(out, capacity, "%s.partial", name) ? 0 : -1;
+}
+
+bool ArchiveNameIsPartial(const wchar_t* name, size_t length) {
+    // '#' stands for a digit; the rest is matched as it is written.
+    static const char dated[] = "savKIVO[####-##-##](##.##.##)";
+    static const char suffix[] = ".zip.partial";
+    const size_t datedLength = sizeof dated - 1;
+    const size_t suffixLength = sizeof suffix - 1;
+    if (name == nullptr || length < datedLength + suffixLength) return false;
+    for (size_t i = 0; i < datedLength; ++i) {
+        const bool matches =
+            dated[i] == '#' ? name[i] >= L'0' && name[i] <= L'9' : name[i] == wchar_t(dated[i]);
+        if (!matches) return false;
+    }
+    size_t at = datedLength;
+    if (length == datedLength + 2 + suffixLength && name[at] == L'-' && name[at + 1] >= L'2' &&
+        name[at + 1] <= L'9')
+        at += 2;
+    if (length != at + suffixLength) return false;
+    for (size_t i = 0; i < suffixLength; ++i)
+        if (name[at + i] != wchar_t(suffix[i])) return false;
+    return true;
+}
+
 int ArchivePrefixLength(const char* folder) {
     const char* last = std::strrchr(folder, '\\');
     return last == nullptr ? 0 : static_cast<int>(last - folder) + 1;

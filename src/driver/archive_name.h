@@ -2,6 +2,8 @@
 // archive's entry prefix and the result message. Plain C++ without windows.h.
 #pragma once
 
+#include <cstddef>
+
 //--- capacities, terminating zero included
 constexpr int ARCHIVE_NAME_CAPACITY = 80;
 // Two of the longest result texts, an archive name, the longest folder path
@@ -15,6 +17,13 @@ int ArchiveNameFormat(char* out, int capacity, char driveLetter, int year, int m
 // The name with "-number" before its ".zip" (the name itself for number 1);
 // 0 written, -1 refused.
 int ArchiveNameNumbered(char* out, int capacity, const char* name, int number);
+// The name an archive is written and verified under before it takes its
+// final one: name followed by ".partial", which no backup's name ends with.
+// 0 written, -1 refused.
+int ArchivePartialName(char* out, int capacity, const char* name);
+// Whether the bare name (length units) is one that a partial archive had:
+// "savKIVO[yyyy-mm-dd](hh.mm.ss).zip.partial", with "-2" .. "-9" before ".zip".
+bool ArchiveNameIsPartial(const wchar_t* name, size_t length);
 // Characters up to and including the folder's last backslash (0 without one).
 int ArchivePrefixLength(const char* folder);
 // text, "\r", detail into out; 0 written, -1 refused.

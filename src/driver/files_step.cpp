@@ -6,6 +6,7 @@
 #include "driver/catalogue.h"
 #include "driver/driver_state.h"
 #include "driver/exit_codes.h"
+#include "driver/relaunch_argument.h"
 #include "driver/run_log.h"
 #include "platform/handle_walk.h"
 #include "platform/wide_files.h"
@@ -23,6 +24,7 @@
 #include <vector>
 
 void (*archiveWrittenHook)(const char* archivePath, HANDLE archive) = nullptr;
+void (*archiveVerifiedHook)(const char* partialPath, HANDLE archive) = nullptr;
 
 namespace {
 
@@ -82,64 +84,191 @@ bool TakeFolderRights(const char* folder, FolderRights* rights) {
 
 //--- the archive file
 
-// Creates name new: on the NT family by its bare name relative to the
-// handle of its drive's root, so that no link on the way is followed.
-HANDLE CreateNew(const char* name, SECURITY_ATTRIBUTES* security) {
+// The archive is written, flushed and verified under its partial name
+// beside its final place, and only then renamed to the final one, so that a
+// run stopped at any moment leaves under a backup's name only a complete,
+// verified archive. The drive's root is held from the clean-up of earlier
+// runs' partial archives to the rename (the NT family).
+struct ArchiveFile {
+    HANDLE file;
+    HANDLE drive;
+    char partial[ARCHIVE_NAME_CAPACITY];
+    char dated[ARCHIVE_NAME_CAPACITY]; // the final name before any number
+};
+
+void CloseArchiveDrive(ArchiveFile* archive) {
+    if (archive->drive != INVALID_HANDLE_VALUE) CloseHandle(archive->drive);
+    archive->drive = INVALID_HANDLE_VALUE;
+}
+
+// The bare name after "d:\" as wide text; false when it does not convert.
+bool BareWideName(const char* name, wchar_t* wide) {
+    if (!WideFromAnsi(name, wide, ARCHIVE_NAME_CAPACITY) || std::wcslen(wide) < 4) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    return true;
+}
+
+// Creates name new: on the NT family by its bare name relative to the held
+// drive root, so that no link on the way is followed.
+HANDLE CreateNew(const ArchiveFile& archive, const char* name, SECURITY_ATTRIBUTES* security) {
     if (!HandleWalkAvailable())
         return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
     wchar_t wide[ARCHIVE_NAME_CAPACITY];
-    if (!WideFromAnsi(name, wide, ARCHIVE_NAME_CAPACITY) || std::wcslen(wide) < 4) {
-        SetLastError(ERROR_INVALID_NAME);
-        return INVALID_HANDLE_VALUE;
-    }
-    const wchar_t root[4] = {wide[0], L':', L'\\', L'\0'};
-    const HandleOpen open = {FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             HANDLE_OPEN_FOLDER, 0};
-    HANDLE drive;
-    HandleFacts facts;
-    if (HandleOpenPath(root, open, &drive, &facts) != HANDLE_WALK_OK) return INVALID_HANDLE_VALUE;
+    if (!BareWideName(name, wide)) return INVALID_HANDLE_VALUE;
     // Held, refusing others' writes and deletion, until the deletions that
-    // rely on it are over; and deleted through this handle if it fails.
+    // rely on it are over; renamed, and deleted if it fails, through this handle.
     HANDLE file;
     const int created =
-        HandleCreateChild(drive, wide + 3, std::wcslen(wide + 3), GENERIC_READ | GENERIC_WRITE | DELETE,
-                          FILE_SHARE_READ, security, &file);
-    const DWORD cause = GetLastError();
-    CloseHandle(drive);
-    SetLastError(cause);
+        HandleCreateChild(archive.drive, wide + 3, std::wcslen(wide + 3),
+                          GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, security, &file);
     return created == HANDLE_WALK_OK ? file : INVALID_HANDLE_VALUE;
 }
 
-// Creates the archive under the first free name. Only a name that nothing
-// holds is taken, so neither an earlier archive nor a link planted under the
-// name is ever opened.
-HANDLE CreateArchiveFile(const char* dataFolder, char* name) {
+// Removes the partial archives that runs stopped before their rename left at
+// the drive's root: only regular files of that exact name pattern, never
+// through a link, and none that another run still holds open.
+void RemoveStoppedRunArchives(const ArchiveFile& archive) {
+    const char drive = archive.dated[0];
+    char name[ARCHIVE_NAME_CAPACITY];
+    if (!HandleWalkAvailable()) {
+        WIN32_FIND_DATAA found;
+        const char pattern[] = {drive, ':', '\\', 's', 'a', 'v', '*', '.',
+                                'p',   'a', 'r',  't', 'i', 'a', 'l', '\0'};
+        HANDLE search = FindFirstFileA(pattern, &found);
+        if (search == INVALID_HANDLE_VALUE) return;
+        do {
+            wchar_t wide[ARCHIVE_NAME_CAPACITY];
+            size_t length = 0;
+            for (; found.cFileName[length] != '\0' && length + 1 < ARCHIVE_NAME_CAPACITY; ++length)
+                wide[length] = static_cast<unsigned char>(found.cFileName[length]);
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !ArchiveNameIsPartial(wide, length) ||
+                !TextFormat(name, sizeof name, "%c:\\%s", drive, found.cFileName))
+                continue;
+            if (DeleteFileA(name))
+                RunLogWrite("the partial archive %s, left by a stopped run, removed", name);
+            else
+                RunLogWrite("the partial archive %s, left by a stopped run, could not be removed (error %lu)",
+                            name, static_cast<unsigned long>(GetLastError()));
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+        return;
+    }
+    HandleListing listing;
+    if (HandleListBegin(&listing, archive.drive)) {
+        HandleListed listed;
+        while (HandleListNext(&listing, &listed) == HANDLE_WALK_OK) {
+            const wchar_t* bare = listed.found.cFileName;
+            const size_t length = std::wcslen(bare);
+            if ((listed.found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                !ArchiveNameIsPartial(bare, length))
+                continue;
+            // The name is plain ASCII, as the pattern says.
+            char narrow[ARCHIVE_NAME_CAPACITY] = {drive, ':', '\\'};
+            for (size_t i = 0; i <= length && i + 3 < sizeof narrow; ++i)
+                narrow[i + 3] = static_cast<char>(bare[i]);
+            const HandleOpen open = {DELETE, 0, HANDLE_OPEN_FILE | HANDLE_OPEN_ONE_LINK, listed.index};
+            HANDLE file;
+            HandleFacts facts;
+            const int opened = HandleOpenChild(archive.drive, bare, length, open, &file, &facts);
+            const bool removed = opened == HANDLE_WALK_OK && HandleDelete(file);
+            const DWORD cause = GetLastError();
+            if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+            if (removed)
+                RunLogWrite("the partial archive %s, left by a stopped run, removed", narrow);
+            else
+                RunLogWrite("the partial archive %s, left by a stopped run, not removed (%d, error %lu)",
+                            narrow, opened, static_cast<unsigned long>(cause));
+        }
+    }
+    HandleListEnd(&listing);
+}
+
+// Holds the data folder's drive root, clears it of stopped runs' partial
+// archives and creates the archive under the first free partial name. Only a
+// name that nothing holds is taken, so neither an earlier file nor a link
+// planted under the name is ever opened.
+bool CreateArchiveFile(const char* dataFolder, ArchiveFile* archive) {
+    *archive = ArchiveFile{INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, "", ""};
     FolderRights rights = {};
     if (!TakeFolderRights(dataFolder, &rights)) {
         RunLogWrite("archive not created: the access rights of %s could not be read", dataFolder);
-        return INVALID_HANDLE_VALUE;
+        return false;
     }
     SYSTEMTIME now;
     GetLocalTime(&now);
-    char dated[ARCHIVE_NAME_CAPACITY];
-    if (ArchiveNameFormat(dated, ARCHIVE_NAME_CAPACITY, dataFolder[0], now.wYear, now.wMonth, now.wDay,
-                          now.wHour, now.wMinute, now.wSecond) != 0)
-        return INVALID_HANDLE_VALUE;
+    if (ArchiveNameFormat(archive->dated, ARCHIVE_NAME_CAPACITY, dataFolder[0], now.wYear, now.wMonth,
+                          now.wDay, now.wHour, now.wMinute, now.wSecond) != 0)
+        return false;
+    if (HandleWalkAvailable()) {
+        const wchar_t root[4] = {wchar_t(static_cast<unsigned char>(dataFolder[0])), L':', L'\\', L'\0'};
+        const HandleOpen open = {FILE_ADD_FILE | FILE_LIST_DIRECTORY,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, HANDLE_OPEN_FOLDER,
+                                 0};
+        HandleFacts facts;
+        if (HandleOpenPath(root, open, &archive->drive, &facts) != HANDLE_WALK_OK) {
+            RunLogWrite("archive %s not created: its drive's root could not be opened (error %lu)",
+                        archive->dated, static_cast<unsigned long>(GetLastError()));
+            return false;
+        }
+    }
+    RemoveStoppedRunArchives(*archive);
     SECURITY_ATTRIBUTES* security = rights.attributes.nLength != 0 ? &rights.attributes : nullptr;
     DWORD cause = ERROR_FILE_EXISTS;
     for (int number = 1; number <= NAME_ATTEMPTS; ++number) {
-        if (ArchiveNameNumbered(name, ARCHIVE_NAME_CAPACITY, dated, number) != 0) break;
-        HANDLE file = CreateNew(name, security);
-        if (file != INVALID_HANDLE_VALUE) return file;
+        char numbered[ARCHIVE_NAME_CAPACITY];
+        if (ArchiveNameNumbered(numbered, ARCHIVE_NAME_CAPACITY, archive->dated, number) != 0 ||
+            ArchivePartialName(archive->partial, ARCHIVE_NAME_CAPACITY, numbered) != 0)
+            break;
+        archive->file = CreateNew(*archive, archive->partial, security);
+        if (archive->file != INVALID_HANDLE_VALUE) return true;
         // A folder of that name may answer that access is denied.
         cause = GetLastError();
         if (cause != ERROR_FILE_EXISTS && cause != ERROR_ALREADY_EXISTS && cause != ERROR_ACCESS_DENIED)
             break;
     }
-    RunLogWrite("archive %s not created under it or a numbered name: Windows error %lu", dated, cause);
+    RunLogWrite("archive %s not created under a partial name: Windows error %lu", archive->dated,
+                static_cast<unsigned long>(cause));
+    archive->partial[0] = '\0';
+    CloseArchiveDrive(archive);
+    return false;
+}
+
+// Gives the verified archive the first free final name, never replacing a
+// file: through its handle relative to the held drive root on the NT family;
+// on Windows 9x, which has no links, closed, moved (which never replaces)
+// and opened again to be held. name receives the final name; false when
+// none could be given, with the archive still partial and its handle open.
+bool MakeArchiveFinal(ArchiveFile* archive, char* name) {
+    DWORD cause = ERROR_FILE_EXISTS;
+    if (!HandleWalkAvailable() && !CloseHandle(archive->file)) cause = GetLastError();
+    for (int number = 1; number <= NAME_ATTEMPTS && cause == ERROR_FILE_EXISTS; ++number) {
+        wchar_t wide[ARCHIVE_NAME_CAPACITY];
+        if (ArchiveNameNumbered(name, ARCHIVE_NAME_CAPACITY, archive->dated, number) != 0) break;
+        bool renamed = false;
+        if (HandleWalkAvailable())
+            renamed = BareWideName(name, wide) &&
+                      HandleRename(archive->file, archive->drive, wide + 3, std::wcslen(wide + 3));
+        else
+            renamed = MoveFileA(archive->partial, name) != 0;
+        if (renamed) {
+            if (!HandleWalkAvailable())
+                archive->file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr);
+            return true;
+        }
+        cause = GetLastError();
+        if (cause == ERROR_ALREADY_EXISTS) cause = ERROR_FILE_EXISTS;
+    }
+    RunLogWrite("archive %s not given its final name %s or a numbered one: Windows error %lu",
+                archive->partial, archive->dated, static_cast<unsigned long>(cause));
     name[0] = '\0';
-    return INVALID_HANDLE_VALUE;
+    if (!HandleWalkAvailable())
+        archive->file = CreateFileA(archive->partial, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    return false;
 }
 
 void ShowProgress(void*, uint64_t done, uint64_t total) {
@@ -319,16 +448,21 @@ void RunFilesStepHeld(const HeldFolder& folder, char* message) {
 
     char archiveName[ARCHIVE_NAME_CAPACITY] = "";
     bool archived = false;
-    HANDLE file = usable ? CreateArchiveFile(dataFolder, archiveName) : INVALID_HANDLE_VALUE;
-    if (file != INVALID_HANDLE_VALUE) {
+    ArchiveFile archive;
+    if (usable && CreateArchiveFile(dataFolder, &archive)) {
         ZipListing listing = {};
-        int result = ArchiveInto(file, archiveName, folder, 0, &listing);
+        int result = ArchiveInto(archive.file, archive.partial, folder, 0, &listing);
         if (result == ZIP_OK) {
-            if (archiveWrittenHook != nullptr) archiveWrittenHook(archiveName, file);
+            if (archiveWrittenHook != nullptr) archiveWrittenHook(archive.partial, archive.file);
             const std::vector<ZipVerifyExpected> expected = ExpectedEntries(listing);
-            result = VerifyResult(archiveName, ZipVerifyArchiveHandle(file, expected.data(), listing.count));
+            result = VerifyResult(archive.partial,
+                                  ZipVerifyArchiveHandle(archive.file, expected.data(), listing.count));
         }
-        archived = result == ZIP_OK;
+        if (result == ZIP_OK && archiveVerifiedHook != nullptr)
+            archiveVerifiedHook(archive.partial, archive.file);
+        // No file goes before the archive that holds it has its final name.
+        archived = result == ZIP_OK && MakeArchiveFinal(&archive, archiveName);
+        CloseArchiveDrive(&archive);
         if (archived) busyProgress = 100;
         FailedNames dataFiles = {dataFolder, "file"};
         const RemovalReport dataReport = {LogFailedRemoval, &dataFiles};
@@ -336,12 +470,14 @@ void RunFilesStepHeld(const HeldFolder& folder, char* message) {
         dataFolderKept = folderGone ? 0 : -1;
         ZipListingFree(&listing);
         // The archive was held from its creation to the end of the deletions;
-        // one that failed is ours, created new, and goes through that handle.
+        // one that failed is ours, created new, still partial, and goes
+        // through that handle.
+        HANDLE file = archive.file;
         if (!archived) {
-            if (!HandleWalkAvailable() || !HandleDelete(file)) {
-                CloseHandle(file);
+            if (!HandleWalkAvailable() || file == INVALID_HANDLE_VALUE || !HandleDelete(file)) {
+                if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
                 file = INVALID_HANDLE_VALUE;
-                if (!HandleWalkAvailable()) DeleteFileA(archiveName);
+                if (!HandleWalkAvailable()) DeleteFileA(archive.partial);
             }
             archiveName[0] = '\0';
         }

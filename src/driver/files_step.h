@@ -1,7 +1,8 @@
 // The Files step of the uninstall sequence: the program files go; the rest of
 // the data folder is packed into a new archive at the root of its drive,
-// which is read back from the disk and verified; only then do the files it
-// holds go, and only those unchanged since they were read.
+// under a partial name, read back from the disk and verified, then given its
+// final name; only then do the files it holds go, and only those unchanged
+// since they were read.
 #pragma once
 
 #include "clean/clean.h"
@@ -20,6 +21,10 @@ void RunFilesStepHeld(const HeldFolder& folder, char* message);
 // Called, when set, with the archive's path and the handle that wrote it
 // once it is flushed and before it is read back: the tests' way to damage it.
 extern void (*archiveWrittenHook)(const char* archivePath, HANDLE archive);
+// Called, when set, with the partial archive's path and its handle once it
+// read back as written, before it takes its final name: the tests' view of
+// the moment before the rename, when no data file may be gone yet.
+extern void (*archiveVerifiedHook)(const char* partialPath, HANDLE archive);
 
 //--- the step's archiving, also timed by the benchmark
 // Writes the archive of dataFolder into file (new and empty, named

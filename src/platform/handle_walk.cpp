@@ -5,6 +5,7 @@
 
 #include <winternl.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -76,6 +77,7 @@ constexpr int CLASS_ID_BOTH_DIRECTORY = 37;
 constexpr int CLASS_BASIC = 4;
 constexpr int CLASS_INTERNAL = 6;
 constexpr int CLASS_DISPOSITION = 13;
+constexpr int CLASS_RENAME = 10;
 constexpr int CLASS_ATTRIBUTE_TAG = 35;
 
 struct AttributeTag {
@@ -519,6 +521,29 @@ bool HandleDelete(HANDLE handle) {
 bool HandleDeleteNamed(HANDLE handle, const wchar_t* name, size_t nameLength) {
     if (handleWalkSeam != nullptr) handleWalkSeam(HANDLE_SEAM_DELETE, name, nameLength);
     return HandleDelete(handle);
+}
+
+bool HandleRename(HANDLE handle, HANDLE folder, const wchar_t* name, size_t nameLength) {
+    const NativeCalls& native = Native();
+    if (!native.complete || !IsBareName(name, nameLength) || nameLength > MAX_PATH) {
+        SetLastError(native.complete ? ERROR_INVALID_NAME : ERROR_NOT_SUPPORTED);
+        return false;
+    }
+    // The native rename's record: the new name follows the fixed part.
+    struct Rename {
+        BOOLEAN replaceIfExists;
+        HANDLE rootDirectory;
+        ULONG nameBytes;
+        WCHAR name[MAX_PATH];
+    } rename = {FALSE, folder, ULONG(nameLength * sizeof(WCHAR)), {}};
+    std::memcpy(rename.name, name, nameLength * sizeof(WCHAR));
+    IO_STATUS_BLOCK io;
+    const NTSTATUS status =
+        native.setInformation(handle, &io, &rename, ULONG(offsetof(Rename, name) + rename.nameBytes),
+                              FILE_INFORMATION_CLASS(CLASS_RENAME));
+    if (NT_SUCCESS(status)) return true;
+    SetLastError(native.statusToError(status));
+    return false;
 }
 
 bool HandleSetAttributes(HANDLE handle, DWORD attributes) {

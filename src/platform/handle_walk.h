@@ -136,6 +136,11 @@ void HandleListEnd(HandleListing* listing);
 // empty. False with GetLastError otherwise (read-only files are not made
 // writable).
 bool HandleDelete(HANDLE handle);
+// Gives what handle holds (opened with DELETE) the bare name (nameLength
+// units) in the folder held by folder (opened with FILE_ADD_FILE), never
+// replacing what is there: an existing name fails with ERROR_ALREADY_EXISTS
+// (or ERROR_FILE_EXISTS). False with GetLastError otherwise.
+bool HandleRename(HANDLE handle, HANDLE folder, const wchar_t* name, size_t nameLength);
 // Sets the attributes of what handle holds (opened with FILE_WRITE_ATTRIBUTES),
 // leaving its times as they are.
 bool HandleSetAttributes(HANDLE handle, DWORD attributes);

@@ -59,6 +59,7 @@ class Sequence : public ::testing::Test {
     }
     void TearDown() override {
         archiveWrittenHook = nullptr;
+        archiveVerifiedHook = nullptr;
         handleWalkSeam = nullptr;
         bench::RemoveTree("C:\\Seq");
         for (const std::string& name : ArchivesAtRoot())
@@ -330,6 +331,84 @@ TEST_F(Sequence, FilesChangedOrAddedAfterArchivingStay) {
                         CatalogueText(MSG_CLEANING_REQUIRED, 2) + "\r" + seqFolder);
     EXPECT_EQ(bench::ListTree(seqFolder), (Tree{"Data\\", "Data\\new.txt", "notes.txt"}));
     EXPECT_EQ(dataFolderKept, -1);
+    EXPECT_EQ(archivePath, archives[0]);
+    EXPECT_EQ(NamesIn(archives[0]).size(), seqFiles.size());
+}
+
+struct BeforeRename {
+    std::string partial;
+    size_t dataLeft = 0;
+    Tree finals;
+    bool clash = false;
+} beforeRename;
+
+// Sees the moment between the verification and the rename; with clash set
+// it takes the final name first.
+void SeeBeforeRename(const char* partial, HANDLE) {
+    beforeRename.partial = partial;
+    for (const std::string& file : seqFiles)
+        beforeRename.dataLeft += bench::Exists(std::string(seqFolder) + "\\" + file) ? 1 : 0;
+    beforeRename.finals = ArchivesAtRoot();
+    const std::string final = beforeRename.partial.substr(0, beforeRename.partial.size() - 8);
+    if (beforeRename.clash) bench::WriteFileBytes(final, "taken at the rename");
+}
+
+// The archive is written and verified under its partial name, while every
+// data file is still there and no final name exists; renamed, it is the
+// only archive. A final name taken at the rename is never replaced: the
+// archive takes the next numbered one.
+TEST_F(Sequence, ArchiveIsFinalOnlyOnceVerifiedAndBeforeAnyDeletion) {
+    for (const bool clash : {false, true}) {
+        LayOutData();
+        beforeRename = BeforeRename();
+        beforeRename.clash = clash;
+        archiveVerifiedHook = SeeBeforeRename;
+        const std::string text = Run(seqFolder, 0);
+        ASSERT_GT(beforeRename.partial.size(), 8u) << clash;
+        EXPECT_EQ(beforeRename.partial.substr(beforeRename.partial.size() - 12), ".zip.partial");
+        EXPECT_EQ(beforeRename.dataLeft, seqFiles.size());
+        EXPECT_TRUE(beforeRename.finals.empty()) << beforeRename.finals[0];
+        EXPECT_FALSE(bench::Exists(beforeRename.partial));
+        const std::string final = beforeRename.partial.substr(0, beforeRename.partial.size() - 8);
+        const std::string expected = clash ? final.substr(0, final.size() - 4) + "-2.zip" : final;
+        EXPECT_EQ(archivePath, expected);
+        EXPECT_EQ(text, CatalogueText(MSG_FILES_ARCHIVED, 2) + std::string("\r") + expected);
+        EXPECT_EQ(NamesIn(expected).size(), seqFiles.size());
+        EXPECT_FALSE(bench::Exists(seqFolder));
+        if (clash) {
+            EXPECT_EQ(ReadAll(final), "taken at the rename");
+        }
+        for (const std::string& name : ArchivesAtRoot())
+            DeleteFileA(name.c_str());
+    }
+}
+
+// Partial archives that a stopped run left at the drive's root are removed
+// by the next and never taken for its archive; files that only resemble
+// that name, and folders, stay.
+TEST_F(Sequence, PartialArchivesOfAStoppedRunAreRemoved) {
+    LayOutData();
+    const Tree leftovers = {"C:\\savKIVO[2020-01-02](03.04.05).zip.partial",
+                            "C:\\savKIVO[2020-01-02](03.04.05)-3.zip.partial"};
+    const Tree lookalikes = {"C:\\savKIVO[2020-01-02](03.04.05).zip.partial.txt",
+                             "C:\\savKIVO[2020-01-02](03.04.05)-10.zip.partial", "C:\\savKIVO.zip.partial"};
+    for (const std::string& name : leftovers)
+        ASSERT_TRUE(bench::WriteFileBytes(name, "PK half an archive"));
+    for (const std::string& name : lookalikes)
+        ASSERT_TRUE(bench::WriteFileBytes(name, "somebody's"));
+    const std::string folderLike = "C:\\savKIVO[2020-01-02](03.04.06).zip.partial";
+    ASSERT_TRUE(CreateDirectoryA(folderLike.c_str(), nullptr));
+    Run(seqFolder, 0);
+    for (const std::string& name : leftovers)
+        EXPECT_FALSE(bench::Exists(name)) << name;
+    for (const std::string& name : lookalikes) {
+        EXPECT_EQ(ReadAll(name), "somebody's") << name;
+        DeleteFileA(name.c_str());
+    }
+    EXPECT_TRUE(bench::IsFolder(folderLike));
+    RemoveDirectoryA(folderLike.c_str());
+    const std::vector<std::string> archives = ArchivesAtRoot();
+    ASSERT_EQ(archives.size(), 1u);
     EXPECT_EQ(archivePath, archives[0]);
     EXPECT_EQ(NamesIn(archives[0]).size(), seqFiles.size());
 }

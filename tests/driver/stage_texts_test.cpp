@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 
 TEST(ArchiveName, DatedNameAtTheDataFoldersDrive) {
@@ -34,6 +35,24 @@ TEST(ArchiveName, ClashesTakeANumberBeforeTheSuffix) {
     char small[38]; // one short of the numbered name and its terminating zero
     EXPECT_EQ(ArchiveNameNumbered(small, sizeof small, dated, 2), -1);
     EXPECT_STREQ(small, "");
+}
+
+TEST(ArchiveName, PartialNamesAreKnownByTheirExactPattern) {
+    char name[ARCHIVE_NAME_CAPACITY];
+    ASSERT_EQ(ArchivePartialName(name, sizeof name, "C:\\savKIVO[2013-06-24](14.05.09)-2.zip"), 0);
+    EXPECT_STREQ(name, "C:\\savKIVO[2013-06-24](14.05.09)-2.zip.partial");
+    char small[46]; // one short
+    EXPECT_EQ(ArchivePartialName(small, sizeof small, "C:\\savKIVO[2013-06-24](14.05.09)-2.zip"), -1);
+    EXPECT_STREQ(small, "");
+    for (const wchar_t* partial :
+         {L"savKIVO[2013-06-24](14.05.09).zip.partial", L"savKIVO[2013-06-24](14.05.09)-9.zip.partial"})
+        EXPECT_TRUE(ArchiveNameIsPartial(partial, std::wcslen(partial))) << partial;
+    for (const wchar_t* other :
+         {L"savKIVO[2013-06-24](14.05.09).zip", L"savKIVO[2013-06-24](14.05.09)-1.zip.partial",
+          L"savKIVO[2013-06-24](14.05.09)-10.zip.partial", L"savKIVO[2013-06-2x](14.05.09).zip.partial",
+          L"savKIVO[2013-06-24](14.05.09).zip.partial2", L"SAVKIVO[2013-06-24](14.05.09).zip.partial",
+          L"savKIVO.zip.partial", L""})
+        EXPECT_FALSE(ArchiveNameIsPartial(other, std::wcslen(other))) << other;
 }
 
 TEST(ArchiveName, PrefixKeepsTheFoldersOwnName) {

@@ -367,8 +367,11 @@ TEST(EndToEnd, WholeUninstall) {
 // it (3010), /quiet alone requests it, which Wine accepts without ending
 // anything (1641). Started as a deployment tool starts it as LocalSystem,
 // with TEMP the Windows folder's: another user's hive, not loaded, loses
-// the product's traces too (not on Windows 9x).
+// the product's traces too (not on Windows 9x). A partial
+// archive that a stopped run left at the drive's root is removed and never
+// taken for the backup.
 TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
+    const std::string leftover = "C:\\savKIVO[2020-01-02](03.04.05).zip.partial";
     bool win9x = Windows9x();
     std::vector<std::pair<std::string, long>> runs = {{"/S", 0}};
     if (win9x) runs = {{"/S /NoRestart", 3010}, {"/quiet", 1641}};
@@ -383,6 +386,7 @@ TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
         ASSERT_TRUE(bench::MakeFolders(systemTemp));
         bench::SetEnv("TEMP", systemTemp.c_str());
         bench::SetEnv("TMP", systemTemp.c_str());
+        ASSERT_TRUE(bench::WriteFileBytes(leftover, "PK half an archive"));
         ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
         bench::Process first = bench::Start(
             "\"C:\\Apps\\KIVO\\uninstKIVO.exe\" " + run.first + " /log \"kivo run.txt\"", "C:\\logs");
@@ -425,6 +429,7 @@ TEST(EndToEnd, QuietUninstallShowsNothingAndLogsEveryStep) {
                            : "user S-1-5-21-7-7-7-1002 (C:\\users\\other\\NTUSER.DAT): .KVO result 0, .GKV "
                              "result 0, variables removed, settings removed"},
             {"copy", "step Registry: done"},
+            {"copy", "the partial archive " + leftover + ", left by a stopped run, removed"},
             {"copy", "step Files: archive " + archives[0] +
                          " written completely and verified; the data folder " + INSTALL_FOLDER +
                          " was removed"},
