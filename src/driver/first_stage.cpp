@@ -110,18 +110,19 @@ int RunFirstStage() {
     const char* title = CatalogueText(MSG_TITLE, languageCode);
     const char* confirm = CatalogueText(MSG_CONFIRM, languageCode);
 
-    if (FindOwnPath(ownFolder, ownFileName) != 0) return Refuse(MSG_NOT_INSTALLED, 1);
     char ownPath[PATH_CAPACITY];
-    if (!PathJoin(ownFolder, ownFileName, ownPath, sizeof ownPath)) return Refuse(MSG_NOT_INSTALLED, 1);
-
+    const bool ownFound =
+        FindOwnPath(ownFolder, ownFileName) == 0 && PathJoin(ownFolder, ownFileName, ownPath, sizeof ownPath);
     char argument[ARGUMENT_CAPACITY];
-    if (!LocateInstallation(argument, sizeof argument)) {
+    const bool located = ownFound && LocateInstallation(argument, sizeof argument);
+    if (!UnattendedLogOpen(located ? installFolder : nullptr)) return Refuse(MSG_MISUSE, EXIT_LOG_REFUSED);
+    if (!ownFound) return Refuse(MSG_NOT_INSTALLED, 1);
+    if (!located) {
         RunLogWrite("no installation folder: no KIVO.EXE through the KIVO variable, the uninstall key or "
                     "beside the program, or the folder found is a drive, relative or too long");
         return Refuse(MSG_NOT_INSTALLED, 1);
     }
     RunLogWrite("installation folder %s", installFolder);
-    if (UnattendedLogInFolder(installFolder)) return Refuse(MSG_MISUSE, EXIT_LOG_REFUSED);
     char commandLine[COMMAND_LINE_CAPACITY];
     if (!CopyCommandLineBuild(ownFileName, argument, commandLine, sizeof commandLine))
         return Refuse(MSG_NOT_INSTALLED, 1);
@@ -180,9 +181,13 @@ int UninstallerMain(HINSTANCE instance, const char* argumentText) {
     const bool known = TakePassedFolder(&passed);
     if (!known || RelaunchArgumentCheck(argumentText, installFolder, sizeof installFolder) != RELAUNCH_OK) {
         if (passed != nullptr) CloseHandle(static_cast<HANDLE>(passed));
-        return UnattendedEnd(Refuse(MSG_MISUSE, 4));
+        return UnattendedEnd(Refuse(MSG_MISUSE, UnattendedLogOpen(nullptr) ? 4 : EXIT_LOG_REFUSED));
     }
-    if (InstallFolderHold(installFolder, sizeof installFolder, passed, &installFolderHandle) != FOLDER_SAFE) {
+    const bool held =
+        InstallFolderHold(installFolder, sizeof installFolder, passed, &installFolderHandle) == FOLDER_SAFE;
+    if (!UnattendedLogOpen(held ? installFolder : nullptr))
+        return UnattendedEnd(Refuse(MSG_MISUSE, EXIT_LOG_REFUSED));
+    if (!held) {
         RunLogWrite("the folder %s is not one this program may remove, or not the one checked before",
                     installFolder);
         return UnattendedEnd(Refuse(MSG_MISUSE, 4));

@@ -1,12 +1,15 @@
 #include "driver/run_log.h"
 
 #include "driver/driver_state.h"
-#include "platform/windows_version.h"
+#include "platform/handle_walk.h"
+#include "platform/wide_files.h"
 
 #include <windows.h>
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -41,19 +44,81 @@ void WriteUtf8(const char* line) {
     WriteFile(logFile, utf8, static_cast<DWORD>(bytes - 1), &written, nullptr);
 }
 
+bool SameFolder(HANDLE folder, const HandleFacts& held) {
+    HandleFacts facts;
+    return HandleFactsOf(folder, &facts, true) && facts.volume == held.volume && facts.index == held.index;
+}
+
+// Opens the log's folder from its root without following a link anywhere on
+// the way, refuses it when it or any folder above it is the folder held, by
+// identity (a short name or another spelling is the same folder), and only
+// then opens the last name relative to the folder's handle, creating it
+// when asked. The folder is held against renames until the file is open.
+HANDLE OpenBelowFolders(const char* fullPath, bool create, HANDLE heldFolder) {
+    wchar_t path[PATH_CAPACITY];
+    if (!WideFromAnsi(fullPath, path, PATH_CAPACITY)) return INVALID_HANDLE_VALUE;
+    const size_t length = std::wcslen(path);
+    size_t nameAt = length;
+    while (nameAt > 0 && path[nameAt - 1] != L'\\')
+        --nameAt;
+    if (nameAt == 0 || nameAt == length) return INVALID_HANDLE_VALUE;
+    const wchar_t* name = path + nameAt;
+    // The folder's text; a drive's root keeps its separator.
+    wchar_t folderPath[PATH_CAPACITY];
+    size_t folderLength = nameAt - 1;
+    if (folderLength == 2 && path[1] == L':') folderLength = 3;
+    std::memcpy(folderPath, path, folderLength * sizeof(wchar_t));
+    folderPath[folderLength] = L'\0';
+    HandleFacts held = {};
+    if (heldFolder != nullptr && !HandleFactsOf(heldFolder, &held, true)) return INVALID_HANDLE_VALUE;
+
+    const HandleOpen asFolder = {FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE, HANDLE_OPEN_FOLDER, 0};
+    const HandleOpen passing = {FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                HANDLE_OPEN_FOLDER, 0};
+    HANDLE folder = INVALID_HANDLE_VALUE;
+    HandleFacts facts;
+    if (HandleOpenPath(folderPath, asFolder, &folder, &facts) != HANDLE_WALK_OK) return INVALID_HANDLE_VALUE;
+    bool inside = heldFolder != nullptr && SameFolder(folder, held);
+    // The folders above, each opened on its own the same way; one that does
+    // not open as a folder (a share's server) cannot be the folder held.
+    for (size_t cut = folderLength; heldFolder != nullptr && !inside;) {
+        while (cut > 0 && folderPath[cut - 1] != L'\\')
+            --cut;
+        if (cut == 0) break;
+        folderPath[--cut] = L'\0';
+        HANDLE above = INVALID_HANDLE_VALUE;
+        if (HandleOpenPath(folderPath, passing, &above, &facts) != HANDLE_WALK_OK) continue;
+        inside = SameFolder(above, held);
+        CloseHandle(above);
+    }
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (!inside) {
+        const size_t nameLength = length - nameAt;
+        const HandleOpen asLog = {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  HANDLE_OPEN_FILE | HANDLE_OPEN_ONE_LINK, 0};
+        const int opened = HandleOpenNamed(folder, name, nameLength, asLog, &file, &facts);
+        if (opened == HANDLE_WALK_GONE && create)
+            HandleCreateChild(folder, name, nameLength, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, &file);
+        else if (opened != HANDLE_WALK_OK)
+            file = INVALID_HANDLE_VALUE;
+    }
+    CloseHandle(folder);
+    return file;
+}
+
 } // namespace
 
-int RunLogOpen(const char* fullPath, bool create, const char* stage) {
+int RunLogOpen(const char* fullPath, bool create, const char* stage, HANDLE heldFolder) {
     RunLogClose();
-    // The reparse-point flag opens a link itself instead of what it points
-    // to, so that the checks below see the link and nothing was written
-    // through it; OPEN_ALWAYS changes nothing in an existing file. Windows 9x
-    // has no links and does not know the flag.
-    const bool windows9x = PlatformIsWindows9x();
-    HANDLE file =
-        CreateFileA(fullPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    create ? OPEN_ALWAYS : OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL | (windows9x ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (HandleWalkAvailable()) {
+        file = OpenBelowFolders(fullPath, create, heldFolder);
+    } else {
+        // Windows 9x has no links; OPEN_ALWAYS changes nothing in an existing file.
+        file = CreateFileA(fullPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
     if (file == INVALID_HANDLE_VALUE) return -1;
     return RunLogAdopt(file, stage);
 }

@@ -5,14 +5,18 @@
 
 #include <windows.h>
 
-// Opens the file at fullPath without following a link at its last name and
-// refuses anything but a regular file with that one name: a link, a file
-// that has other names too (a hard link), a folder, a device. Lines always go
-// to the end: a path that names somebody's document loses nothing, and a
-// log used again keeps every run, each from its first line to its exit code.
-// create lets the first stage create a missing file; the copy's must exist.
-// stage names the writer on every line. 0 opened, -1 refused or not opened.
-int RunLogOpen(const char* fullPath, bool create, const char* stage);
+// Opens the file at fullPath and refuses anything but a regular file with
+// that one name: a file that has other names too (a hard link), a folder, a
+// device, a stream. On the NT family no link is followed anywhere on the
+// path: each folder is opened from the root relative to the one before, and
+// the last name relative to its folder. A log whose folder, or a folder
+// above it, is heldFolder (may be null) by identity is refused before
+// anything is opened or created there. Lines always go to the end: a path
+// that names somebody's document loses nothing, and a log used again keeps
+// every run, each from its first line to its exit code. create lets the
+// first stage create a missing file; the copy's must exist. stage names the
+// writer on every line. 0 opened, -1 refused or not opened.
+int RunLogOpen(const char* fullPath, bool create, const char* stage, HANDLE heldFolder);
 // The copy's log as the first stage passed it on: a handle, checked as
 // RunLogOpen checks what it opens, and kept (closed when refused). Since the
 // first stage opened it, no rename or link made since can redirect it.

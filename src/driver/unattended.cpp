@@ -93,61 +93,40 @@ int UnattendedEnd(int exitCode) {
     return exitCode;
 }
 
+namespace {
+
+// What the first stage was started with, logged as soon as the log is open.
+const char* startedWith = nullptr;
+
+} // namespace
+
 int UnattendedFirstStageBegin(const char* argumentText) {
     unattendedRun = true;
     if (SwitchesParse(argumentText, &runSwitches) != SWITCHES_OK) return EXIT_MISUSE;
     if (runSwitches.logPath[0] != '\0') {
         char full[PATH_CAPACITY];
         DWORD length = GetFullPathNameA(runSwitches.logPath, PATH_CAPACITY, full, nullptr);
-        if (length == 0 || length >= static_cast<DWORD>(PATH_CAPACITY) || !LogPathIsPlain(full) ||
-            RunLogOpen(full, true, "first") != 0)
+        if (length == 0 || length >= static_cast<DWORD>(PATH_CAPACITY) || !LogPathIsPlain(full))
             return EXIT_LOG_REFUSED;
         std::memcpy(runSwitches.logPath, full, length + 1);
     }
-    RunLogWrite("uninstKIVO started with: %s", argumentText);
+    startedWith = argumentText;
+    return 0;
+}
+
+bool UnattendedLogOpen(const char* folder) {
+    if (!unattendedRun || runSwitches.logPath[0] == '\0' || RunLogIsOpen()) return true;
+    const bool first = startedWith != nullptr;
+    HANDLE held = folder != nullptr ? static_cast<HANDLE>(installFolderHandle) : nullptr;
+    if ((folder != nullptr && PathIsInFolder(folder, runSwitches.logPath)) ||
+        RunLogOpen(runSwitches.logPath, first, first ? "first" : "copy", held) != 0)
+        return false;
+    if (!first) return true;
+    RunLogWrite("uninstKIVO started with: %s", startedWith);
     RunLogWrite("quiet: %s; restart: %s", runSwitches.quiet ? "yes" : "no",
                 runSwitches.noRestart ? "never"
                 : runSwitches.quiet   ? "when needed"
                                       : "asked when needed");
-    return 0;
-}
-
-namespace {
-
-// Whether a folder on the log's path is the folder held, by identity: any
-// spelling of it (short names, a link leading there) is the folder itself.
-bool LogPathPassesHeldFolder() {
-    BY_HANDLE_FILE_INFORMATION held;
-    if (installFolderHandle == nullptr ||
-        !GetFileInformationByHandle(static_cast<HANDLE>(installFolderHandle), &held))
-        return false;
-    char prefix[PATH_CAPACITY];
-    if (!TextFormat(prefix, sizeof prefix, "%s", runSwitches.logPath)) return true;
-    for (char* cut = std::strrchr(prefix, '\\'); cut != nullptr && cut - prefix > 2;
-         cut = std::strrchr(prefix, '\\')) {
-        *cut = '\0';
-        HANDLE folder =
-            CreateFileA(prefix, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (folder == INVALID_HANDLE_VALUE) continue;
-        BY_HANDLE_FILE_INFORMATION information;
-        const bool same = GetFileInformationByHandle(folder, &information) &&
-                          information.dwVolumeSerialNumber == held.dwVolumeSerialNumber &&
-                          information.nFileIndexHigh == held.nFileIndexHigh &&
-                          information.nFileIndexLow == held.nFileIndexLow;
-        CloseHandle(folder);
-        if (same) return true;
-    }
-    return false;
-}
-
-} // namespace
-
-bool UnattendedLogInFolder(const char* folder) {
-    if (!unattendedRun || runSwitches.logPath[0] == '\0' ||
-        (!PathIsInFolder(folder, runSwitches.logPath) && !LogPathPassesHeldFolder()))
-        return false;
-    RunLogWrite("the log lies in the installation folder, which the uninstall removes: nothing was done");
     return true;
 }
 
@@ -202,10 +181,8 @@ int UnattendedCopyBegin() {
         return EXIT_MISUSE;
     }
     // The log the first stage opened and passed on; a copy started by hand
-    // opens the one its variable names, which must exist.
+    // opens the one its variable names once its folder is held.
     if (passed != nullptr) return RunLogAdopt(passed, "copy") == 0 ? 0 : EXIT_LOG_REFUSED;
-    if (runSwitches.logPath[0] != '\0' && RunLogOpen(runSwitches.logPath, false, "copy") != 0)
-        return EXIT_LOG_REFUSED;
     return 0;
 }
 

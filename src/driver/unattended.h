@@ -23,13 +23,19 @@ int AlreadyRunningExitCode(ArgumentKind kind);
 int UnattendedEnd(int exitCode);
 
 //--- first stage
-// Parses the switches and opens the log, a relative path being taken from
-// the current folder; 0, EXIT_MISUSE or EXIT_LOG_REFUSED.
+// Parses the switches and makes the log's path full, a relative path being
+// taken from the current folder; 0, EXIT_MISUSE or EXIT_LOG_REFUSED (a path
+// that names no plain file). The log opens later, with UnattendedLogOpen.
 int UnattendedFirstStageBegin(const char* argumentText);
-// True (and logged) when the log lies in the installation folder, which the
-// uninstall removes, by its text or by the identity of a folder on its path
-// with the folder held; such a run ends with EXIT_LOG_REFUSED before any change.
-bool UnattendedLogInFolder(const char* folder);
+// Opens the log of a run with switches once the installation folder was
+// checked, so that a refused log leaves nothing behind: folder is the
+// installation (held in installFolderHandle, where the system can hold it),
+// null when there is none. The log must not lie in it, by its text or by the
+// identity of a folder on its path. The first stage creates a missing log
+// and writes its switches first; a copy started by hand opens an existing
+// one. True when opened or there is none to open; false ends the run with
+// EXIT_LOG_REFUSED before anything is done.
+bool UnattendedLogOpen(const char* folder);
 // Before the copy is made. Without switches: removes the copy's variable, so
 // that nothing inherited can make an interactive run quiet; with them, sets
 // it. False when the variable could not be set.
@@ -48,8 +54,9 @@ void UnattendedCopyNotStarted();
 int FirstStageEnd(HANDLE copyProcess, const char* copyPath);
 
 //--- copy
-// Takes the switches from the variable and opens the log: 0 (no variable, or
-// a valid one), EXIT_MISUSE (malformed) or EXIT_LOG_REFUSED.
+// Takes the switches from the variable and the log the first stage passed
+// on: 0 (no variable, or a valid one), EXIT_MISUSE (malformed) or
+// EXIT_LOG_REFUSED.
 int UnattendedCopyBegin();
 // The Files step's outcome, from the driver state, for the log.
 void RunLogFilesStep(const char* dataFolder);

@@ -492,10 +492,12 @@ TEST_F(FirstStage, SwitchesWithoutQuietStillAsk) {
     EXPECT_FALSE(bench::Exists(bench::TempFolder() + "\\uninstKIVO.exe"));
 }
 
-// The log is never written through a link, into anything but a regular file
-// or inside the installation, by any spelling (C:\LogLink is a Linux-side
-// link to it); such a run ends with 8 before anything is done. An existing log keeps what it held; a relative
-// path is taken from the current folder.
+// The log is never written through a link anywhere on its path, into
+// anything but a regular file or inside the installation, by any spelling
+// (C:\LogLink is a Linux-side link to it, C:\LogHop\mid one to C:\Elsewhere);
+// such a run ends with 8 before anything is done, and creates nothing. An
+// existing log keeps what it held; a relative path is taken from the current
+// folder.
 TEST_F(FirstStage, TheLogIsARegularFileOfItsOwnOutsideTheInstallation) {
     bench::SetEnv("KIVO", "C:\\Apps\\KIVO\\KIVO");
     HANDLE application = CreateMutexA(nullptr, TRUE, "_DAziv___Instance_"); // a run that goes on stops there
@@ -509,7 +511,8 @@ TEST_F(FirstStage, TheLogIsARegularFileOfItsOwnOutsideTheInstallation) {
                                         "C:\\logs\\k.txt:stream",
                                         "C:\\logs\\hard.txt",
                                         "C:\\Apps\\KIVO\\uninstall.log",
-                                        "C:\\LogLink\\uninstall.log"};
+                                        "C:\\LogLink\\uninstall.log",
+                                        "C:\\LogHop\\mid\\kivo.txt"};
     using SymbolicLink = BOOLEAN(WINAPI*)(const char*, const char*, DWORD);
     SymbolicLink makeLink = reinterpret_cast<SymbolicLink>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
@@ -523,8 +526,21 @@ TEST_F(FirstStage, TheLogIsARegularFileOfItsOwnOutsideTheInstallation) {
     std::string bytes;
     EXPECT_TRUE(bench::ReadFileBytes("C:\\logs\\target.txt", bytes) && bytes == "kept");
     EXPECT_FALSE(bench::Exists(bench::TempFolder() + "\\uninstKIVO.exe")) << "something was done";
-    ExpectLogHolds("C:\\Apps\\KIVO\\uninstall.log", {"the log lies in the installation folder"});
-    EXPECT_EQ(Answer(Program() + " /log=C:\\logs", "uninstKIVO", Text(MSG_MISUSE), IDOK), 8);
+    EXPECT_FALSE(bench::Exists("C:\\Apps\\KIVO\\uninstall.log"));
+    EXPECT_FALSE(bench::Exists("C:\\Elsewhere\\kivo.txt"));
+    // The installation by the short name of its folder, which no comparison
+    // of texts sees.
+    const std::string longRoot = "C:\\Apps\\KIVO Installed For Everyone";
+    ASSERT_TRUE(bench::MakeFolders(longRoot + "\\KIVO") &&
+                bench::WriteFileBytes(longRoot + "\\KIVO\\KIVO.EXE", "MZ"));
+    const std::string shortRoot = ShortPath(longRoot);
+    ASSERT_FALSE(shortRoot.empty() || SameText(shortRoot, longRoot)) << shortRoot;
+    bench::SetEnv("KIVO", (longRoot + "\\KIVO").c_str());
+    EXPECT_EQ(RunQuietly(Program() + " /S /log=" + shortRoot + "\\uninstall.log"), 8) << shortRoot;
+    EXPECT_FALSE(bench::Exists(longRoot + "\\uninstall.log"));
+    bench::SetEnv("KIVO", "C:\\Apps\\KIVO\\KIVO");
+    // The log is refused once the program knows its own file, which names the box.
+    EXPECT_EQ(Answer(Program() + " /log=C:\\logs", "uninstKIVO.exe", Text(MSG_MISUSE), IDOK), 8);
 
     ASSERT_TRUE(bench::WriteFileBytes("C:\\logs\\kivo.txt", "an earlier run\r\n"));
     EXPECT_EQ(RunQuietly(Program() + " /S /log kivo.txt", "C:\\logs"), 6);

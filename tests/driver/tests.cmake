@@ -19,8 +19,8 @@ kivo_add_test(NAME driver_win32_fr_test TARGET driver_win32_test ARGS --gtest_fi
   ENV KIVO_LANG=fr_FR.UTF-8)
 kivo_add_test(NAME driver_win32_es_test TARGET driver_win32_test ARGS --gtest_filter=ChooseLanguage.*
   ENV KIVO_LANG=es_MX.UTF-8)
-# C:\LogLink leads to the installation folder of the tests.
-set(LOG_LINK "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/../bench/links.sh LogLink=Apps/KIVO")
+# C:\LogLink leads to the installation folder of the tests, C:\LogHop\mid elsewhere.
+set(LOG_LINK "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/../bench/links.sh LogLink=Apps/KIVO LogHop/mid=Elsewhere")
 kivo_add_test(NAME driver_first_stage_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/first_stage_test.cpp
   DEPENDS_PROGRAM ENV "${LOG_LINK}")
 kivo_add_test(NAME driver_first_stage_fr_test TARGET driver_first_stage_test ENV KIVO_LANG=fr_FR.UTF-8
