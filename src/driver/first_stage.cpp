@@ -192,6 +192,13 @@ int UninstallerMain(HINSTANCE instance, const char* argumentText) {
                     installFolder);
         return UnattendedEnd(Refuse(MSG_MISUSE, 4));
     }
+    // As the first stage: a folder without the product's program is no
+    // installation of it, whoever started the copy.
+    char program[PATH_CAPACITY];
+    if (!PathJoin(installFolder, "KIVO\\KIVO.EXE", program, sizeof program) || !FileExists(program)) {
+        RunLogWrite("no KIVO.EXE in %s\\KIVO: not an installation, nothing was done", installFolder);
+        return UnattendedEnd(Refuse(MSG_NOT_INSTALLED, EXIT_NOT_INSTALLED));
+    }
     RunLogWrite("copy started for the installation folder %s", installFolder);
     return UnattendedEnd(RunSecondStage(instance));
 }

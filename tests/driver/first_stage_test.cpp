@@ -354,6 +354,19 @@ TEST_F(FirstStage, MalformedRelaunchArgumentsAreMisuse) {
         EXPECT_EQ(Answer(Program() + " " + argument, "uninstKIVO", misuse, IDOK), 4) << argument;
 }
 
+// A copy started by hand on a folder without the product's program gets the
+// first stage's refusal, and nothing in that folder is touched.
+TEST_F(FirstStage, CopyStartedByHandOnAFolderWithoutTheProgramIsNotInstalled) {
+    ASSERT_TRUE(bench::MakeFolders("C:\\Apps\\Other\\DOC"));
+    for (const char* name : {"A.EXE", "B.LOG", "DOC\\x.txt", "data.txt"})
+        ASSERT_TRUE(bench::WriteFileBytes(std::string("C:\\Apps\\Other\\") + name, "victim"));
+    EXPECT_EQ(Answer(Program() + " " + Quoted("//tmw// C:\\Apps\\Other"), "uninstKIVO",
+                     Text(MSG_NOT_INSTALLED), IDOK),
+              1);
+    for (const char* name : {"A.EXE", "B.LOG", "DOC\\x.txt", "data.txt"})
+        EXPECT_TRUE(bench::Exists(std::string("C:\\Apps\\Other\\") + name)) << name;
+}
+
 // Yes copies the program into a new private folder in TEMP and starts the
 // copy there with the exact relaunch argument. The test holds the main
 // application's mutex, so the copy stops at its AppRunning box and can be

@@ -607,7 +607,7 @@ class OtherUsers : public Sequence {
         ASSERT_TRUE(bench::MakeFolders("C:\\Seq\\KIVO"));
         ASSERT_TRUE(bench::WriteFileBytes("C:\\Seq\\KIVO\\notes.txt", "data"));
         DeleteFileA(logPath);
-        ASSERT_EQ(RunLogOpen(logPath, true, "copy"), 0);
+        ASSERT_EQ(RunLogOpen(logPath, true, "copy", nullptr), 0);
         removalsFailed = 0;
         environmentChanged = 0;
     }
