@@ -159,6 +159,17 @@ bool Qualifies(const char* target) {
                                          : GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES;
 }
 
+// 0 when the shortcut went (Explorer is told); 1 when it stays (reported).
+int ShortcutOutcome(bool gone) {
+    if (gone) {
+        ShellNotifyFileDeleted(walk.root);
+        return 0;
+    }
+    walk.failed = 1;
+    RemovalFailed("shortcut", walk.root);
+    return 1;
+}
+
 // The NT family: the shortcut is read through a handle of its own, then, when
 // it qualifies, opened again to be deleted, and must be the same file.
 // Returns 1 when it stays.
@@ -194,13 +205,7 @@ int ScanShortcutByHandle(const Folder& folder, const Entry& entry) {
         gone = HandleDeleteNamed(file, entry.wide, length);
     }
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    if (gone) {
-        ShellNotifyFileDeleted(walk.root);
-        return 0;
-    }
-    walk.failed = 1;
-    RemovalFailed("shortcut", walk.root);
-    return 1;
+    return ShortcutOutcome(gone);
 }
 
 // Returns 1 when the entry stays in its folder.
@@ -218,13 +223,7 @@ int ScanShortcut(const Folder& folder, const Entry& entry) {
         return 1;
     }
     if (walk.unpinVerb != nullptr) shortcutUnpin(walk.root, walk.unpinVerb);
-    if (FileDeleteOrGone(walk.root)) {
-        ShellNotifyFileDeleted(walk.root);
-        return 0;
-    }
-    walk.failed = 1;
-    RemovalFailed("shortcut", walk.root);
-    return 1;
+    return ShortcutOutcome(FileDeleteOrGone(walk.root));
 }
 
 // Scans the subfolder whose path walk.root holds: on the NT family opened
