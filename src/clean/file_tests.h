@@ -1,7 +1,8 @@
 // File tests and file copy of the first stage and the shortcut walk.
 #pragma once
 
-bool FileExists(const char* path);
+#include "platform/paths.h" // FileExists
+
 bool FolderExists(const char* path);
 const char* PathSkipRoot(const char* path); // null when the path has no root
 int FolderCreatePath(const char* folder);   // 0 every folder exists, -1 otherwise

@@ -27,6 +27,11 @@ bool PathFullLong(const char* path, char* full, bool mustExist) {
     return true;
 }
 
+bool FileExists(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 unsigned PathSystemWindowsFolder(char* path, unsigned capacity) {
     using WindowsFolderFunction = UINT(WINAPI*)(LPSTR, UINT);
     static const WindowsFolderFunction systemWindowsFolder = PlatformFunction<WindowsFolderFunction>(

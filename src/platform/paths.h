@@ -9,6 +9,9 @@
 // does not fit. A trailing "\" stays.
 bool PathFullLong(const char* path, char* full, bool mustExist);
 
+// Whether path names a file (not a folder) that exists.
+bool FileExists(const char* path);
+
 // The shared Windows folder into path, as GetSystemWindowsDirectoryA: on a
 // terminal server GetWindowsDirectoryA gives each user's own. Systems before
 // Windows 2000 lack the call and have one Windows folder. The length, or 0.

@@ -1,5 +1,6 @@
 #include "platform/user_hives.h"
 
+#include "platform/paths.h"
 #include "platform/profiles.h"
 #include "platform/security.h"
 #include "platform/windows_version.h"
@@ -155,11 +156,6 @@ struct LoadedHive {
             Sleep(UNLOAD_PAUSE_MS);
     }
 };
-
-bool FileExists(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
 
 bool PathJoin(const char* folder, const char* name, char* path) {
     return std::snprintf(path, HIVE_PATH_CAPACITY, "%s\\%s", folder, name) < HIVE_PATH_CAPACITY;
