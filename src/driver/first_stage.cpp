@@ -8,6 +8,7 @@
 #include "driver/run_log.h"
 #include "driver/stages.h"
 #include "driver/unattended.h"
+#include "driver/uninstall_key.h"
 #include "platform/registry.h"
 
 #include <windows.h>
@@ -19,7 +20,6 @@ namespace {
 
 const char* const instanceMutexName = "_uninstKIVO___Instance_";
 const char* const fallbackCaption = "uninstKIVO";
-const char* const uninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO";
 
 // Held for the whole run; the first stage gives it up just before it starts
 // the copy, so that the copy never takes it for another instance.
@@ -50,6 +50,10 @@ bool ArgumentPasses(char* argument, int argumentCapacity) {
            RelaunchArgumentCheck(argument, checked, sizeof checked) == RELAUNCH_OK;
 }
 
+// Whether the installation was found only through the mark of a run that was
+// stopped before it ended, its program files already gone.
+bool finishingStoppedRun = false;
+
 // Sets installFolder; false when no usable installation was found. The folder
 // must also pass the copy's own checks: a folder the copy would refuse (a
 // whole drive, a network path, a text too long, a folder of Windows or of a
@@ -60,9 +64,12 @@ bool LocateInstallation(char* argument, int argumentCapacity) {
         if (!ProgramFolderParent(installFolder)) return false;
     } else {
         char candidate[PATH_CAPACITY];
-        if (!PathJoin(ownFolder, "KIVO\\KIVO.EXE", candidate, sizeof candidate) || !FileExists(candidate))
-            return false;
-        if (!CopyText(installFolder, sizeof installFolder, ownFolder)) return false;
+        if (PathJoin(ownFolder, "KIVO\\KIVO.EXE", candidate, sizeof candidate) && FileExists(candidate)) {
+            if (!CopyText(installFolder, sizeof installFolder, ownFolder)) return false;
+        } else {
+            finishingStoppedRun = UninstallInProgressFolder(installFolder, sizeof installFolder);
+            if (!finishingStoppedRun) return false;
+        }
     }
     return ArgumentPasses(argument, argumentCapacity) &&
            InstallFolderHold(installFolder, sizeof installFolder, nullptr, &installFolderHandle) ==
@@ -118,11 +125,15 @@ int RunFirstStage() {
     if (!UnattendedLogOpen(located ? installFolder : nullptr)) return Refuse(MSG_MISUSE, EXIT_LOG_REFUSED);
     if (!ownFound) return Refuse(MSG_NOT_INSTALLED, 1);
     if (!located) {
-        RunLogWrite("no installation folder: no KIVO.EXE through the KIVO variable, the uninstall key or "
-                    "beside the program, or the folder found is a drive, relative or too long");
+        RunLogWrite(
+            "no installation folder: no KIVO.EXE through the KIVO variable, the uninstall key or "
+            "beside the program, no stopped uninstall marked, or the folder found is a drive, relative "
+            "or too long");
         return Refuse(MSG_NOT_INSTALLED, 1);
     }
-    RunLogWrite("installation folder %s", installFolder);
+    RunLogWrite(finishingStoppedRun ? "installation folder %s, whose uninstall was stopped before it ended"
+                                    : "installation folder %s",
+                installFolder);
     char commandLine[COMMAND_LINE_CAPACITY];
     if (!CopyCommandLineBuild(ownFileName, argument, commandLine, sizeof commandLine))
         return Refuse(MSG_NOT_INSTALLED, 1);
@@ -193,11 +204,16 @@ int UninstallerMain(HINSTANCE instance, const char* argumentText) {
         return UnattendedEnd(Refuse(MSG_MISUSE, 4));
     }
     // As the first stage: a folder without the product's program is no
-    // installation of it, whoever started the copy.
+    // installation of it, whoever started the copy, unless it is the one whose
+    // uninstall was stopped before it ended.
     char program[PATH_CAPACITY];
     if (!PathJoin(installFolder, "KIVO\\KIVO.EXE", program, sizeof program) || !FileExists(program)) {
-        RunLogWrite("no KIVO.EXE in %s\\KIVO: not an installation, nothing was done", installFolder);
-        return UnattendedEnd(Refuse(MSG_NOT_INSTALLED, EXIT_NOT_INSTALLED));
+        if (!UninstallInProgressFor(installFolder)) {
+            RunLogWrite("no KIVO.EXE in %s\\KIVO: not an installation, nothing was done", installFolder);
+            return UnattendedEnd(Refuse(MSG_NOT_INSTALLED, EXIT_NOT_INSTALLED));
+        }
+        RunLogWrite("no KIVO.EXE in %s\\KIVO, but its uninstall was stopped before it ended: it is finished",
+                    installFolder);
     }
     RunLogWrite("copy started for the installation folder %s", installFolder);
     return UnattendedEnd(RunSecondStage(instance));
@@ -233,7 +249,7 @@ int FindInstallFolder(char* out) {
     } else if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
         void* data = nullptr;
         DWORD size = 0;
-        if (RegistryReadValue(HKEY_LOCAL_MACHINE, uninstallKey, "InstallLocation", &data, &size) >= 0 &&
+        if (RegistryReadValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "InstallLocation", &data, &size) >= 0 &&
             size != 0)
             FolderJoin(static_cast<const char*>(data), "KIVO", out, PATH_CAPACITY);
         free(data);

@@ -12,6 +12,8 @@
 #include "driver/run_log.h"
 #include "driver/stages.h"
 #include "driver/unattended.h"
+#include "driver/uninstall_key.h"
+#include "platform/handle_walk.h"
 #include "platform/registry.h"
 
 #include <windows.h>
@@ -23,6 +25,7 @@ static const int BUSY_SLOT = 1;
 // until the worker has ended, so the worker never sees a half-changed step.
 // A quiet run has no console, hence no indicator.
 static void StepBegin(const char* label) {
+    if (workSeam != nullptr) workSeam(WORK_SEAM_STEP);
     if (RunIsQuiet()) return;
     busyLabel = label;
     busyFlag = 1;
@@ -37,12 +40,10 @@ static void StepEnd() {
     ThreadWait(BUSY_SLOT);
 }
 
+// The uninstall key stays until the Files step has ended: with the mark
+// that the sequence puts in it first, it is what lets a later run find and
+// finish a run stopped once the variable or the program files were gone.
 static void DeleteRegistryEntries(int removeUserSettings) {
-    const char* uninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO";
-    LONG result = RegDeleteKeyA(HKEY_LOCAL_MACHINE, uninstallKey);
-    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
-        RunLogRemovalFailed("registry key",
-                            "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO");
     const int settings = removeUserSettings != 0 ? UserSettingsRemove(HKEY_CURRENT_USER) : 1;
     if (settings == -1) RunLogRemovalFailed("registry key", "HKCU\\Software\\TMW\\KIVO");
     if (settings == -2) RunLogRemovalFailed("registry key", "HKCU\\Software\\TMW");
@@ -72,6 +73,12 @@ void RunUninstallSequence(const char* shortcutFolder, const char* dataFolder, in
     }
 
     removalFailed = RunLogRemovalFailed;
+    if (UninstallMarkInProgress(dataFolder))
+        RunLogWrite("the uninstall of %s is marked in progress in the uninstall key", dataFolder);
+    else
+        RunLogWrite("the uninstall key could not be marked: should this run be stopped, a later one may not "
+                    "find the installation again (error %lu)",
+                    static_cast<unsigned long>(GetLastError()));
     StepBegin(labelShortcuts);
     int shortcuts = ShortcutsRemove(shortcutFolder);
     StepEnd();
@@ -102,6 +109,9 @@ void RunUninstallSequence(const char* shortcutFolder, const char* dataFolder, in
     StepBegin(labelFiles);
     RunFilesStep(dataFolder, message);
     ShellNotifyInstallFolder(dataFolder);
+    if (!UninstallKeyRemove())
+        RunLogRemovalFailed("registry key",
+                            "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO");
     StepEnd();
     RunLogFilesStep(dataFolder);
 

@@ -241,6 +241,13 @@ TEST_F(FirstStage, UninstallKeyOrTheProgramsOwnFolderFindTheInstallation) {
     EXPECT_EQ(Answer(Quoted(beside), Text(MSG_TITLE), Confirmation(installRoot), IDNO), 0);
     DeleteFileA((std::string(installRoot) + "\\KIVO\\KIVO.EXE").c_str());
     EXPECT_EQ(Answer(Quoted(beside), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
+    // Without KIVO.EXE, the mark of an uninstall that was stopped names it,
+    // and only a folder that passes the same checks.
+    bench::RegSetString(HKEY_LOCAL_MACHINE, uninstallKey, "UninstallInProgress", installRoot);
+    EXPECT_EQ(Answer(Quoted(beside), Text(MSG_TITLE), Confirmation(installRoot), IDNO), 0);
+    bench::RegSetString(HKEY_LOCAL_MACHINE, uninstallKey, "UninstallInProgress", "C:\\windows");
+    EXPECT_EQ(Answer(Quoted(beside), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
+    bench::RegDeleteTree(HKEY_LOCAL_MACHINE, uninstallKey);
 }
 
 TEST_F(FirstStage, WholeDrivesAndSystemFoldersAreNeverTakenForTheInstallation) {
