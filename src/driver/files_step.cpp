@@ -272,6 +272,7 @@ bool MakeArchiveFinal(ArchiveFile* archive, char* name) {
 }
 
 void ShowProgress(void*, uint64_t done, uint64_t total) {
+    if (workSeam != nullptr) workSeam(WORK_SEAM_ARCHIVED);
     // 100 % waits for the verification.
     busyProgress = total == 0 || done >= total ? 99 : static_cast<int>(done * 99 / total);
 }

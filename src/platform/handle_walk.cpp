@@ -290,6 +290,7 @@ int HandleListName(HANDLE held, const wchar_t* name, size_t length, HandleListed
 } // namespace
 
 void (*handleWalkSeam)(int point, const wchar_t* name, size_t nameLength) = nullptr;
+void (*workSeam)(int point) = nullptr;
 
 bool HandleWalkAvailable() {
     return Native().complete;

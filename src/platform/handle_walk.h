@@ -24,6 +24,12 @@ bool HandleWalkAvailable();
 // swap a folder for a link there.
 enum : int { HANDLE_SEAM_OPEN = 1, HANDLE_SEAM_DELETE = 2 };
 extern void (*handleWalkSeam)(int point, const wchar_t* name, size_t nameLength);
+// Called, when set, as the rest of the work goes on: at each step's start,
+// at each report of the archive's progress, at each read of its verification.
+// With the walks' seam it lets the tests stop a run after a given amount of
+// work, as a kill or a power cut would.
+enum : int { WORK_SEAM_STEP = 1, WORK_SEAM_ARCHIVED = 2, WORK_SEAM_VERIFY_READ = 3 };
+extern void (*workSeam)(int point);
 
 //--- what a handle tells
 struct HandleFacts {

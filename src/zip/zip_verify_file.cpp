@@ -1,6 +1,7 @@
 // The verifier over an archive file on disk.
 #include <windows.h>
 
+#include "platform/handle_walk.h"
 #include "platform/wide_files.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_verify.h"
@@ -18,6 +19,7 @@ struct FileReader {
 // reaches past 4 GiB and, unlike SetFilePointerEx, exists on every Windows.
 int64_t ReadFileAt(void* context, uint64_t offset, uint8_t* buffer, uint32_t count) {
     FileReader& f = *static_cast<FileReader*>(context);
+    if (workSeam != nullptr) workSeam(WORK_SEAM_VERIFY_READ);
     if (!f.positioned || f.position != offset) {
         LONG high = static_cast<LONG>(offset >> 32);
         SetLastError(NO_ERROR);

@@ -1,7 +1,7 @@
 # Whole-program scenarios: each ctest entry runs in a fresh prefix copy.
 set(E2E_POSTCHECK "python3 ${CMAKE_CURRENT_LIST_DIR}/check_archive.py")
 kivo_add_test(NAME e2e_uninstall SOURCES e2e/e2e_test.cpp e2e/sample_install.cpp e2e/demo_driver.cpp
-  e2e/files_step_timing.cpp
+  e2e/files_step_timing.cpp e2e/stop_test.cpp
   ARGS --gtest_filter=EndToEnd.* ENV "KIVO_POSTCHECK=${E2E_POSTCHECK}" DEPENDS_PROGRAM TIMEOUT 240)
 target_link_libraries(e2e_uninstall PRIVATE ole32 uuid shell32)
 kivo_add_test(NAME e2e_uninstall_fr TARGET e2e_uninstall ARGS --gtest_filter=EndToEnd.*
@@ -29,6 +29,14 @@ kivo_add_test(NAME e2e_private_copy TARGET e2e_uninstall ARGS --gtest_filter=Pri
 # C:\Swap\KIVO is a link to C:\Victim, which holds a file of its own.
 kivo_add_test(NAME e2e_refusals TARGET e2e_uninstall ARGS --gtest_filter=Refusals.* TIMEOUT 300
   ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/../bench/links.sh Swap/KIVO=Victim && echo victim > $KIVO_PREFIX_DIR/drive_c/Victim/victim.txt")
+# Runs ended by TerminateProcess at seeded points, then run again; a longer
+# run: KIVO_STOP_POINTS=200 (and KIVO_STOP_SEED) in the environment.
+add_executable(stopped_run WIN32 e2e/stopped_run.cpp)
+target_link_libraries(stopped_run PRIVATE kivo_core)
+target_include_directories(stopped_run PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
+add_dependencies(e2e_uninstall stopped_run)
+kivo_add_test(NAME e2e_stops TARGET e2e_uninstall ARGS --gtest_filter=Stops.* TIMEOUT 900
+  ENV "KIVO_COPY_IN=$<TARGET_FILE:stopped_run>")
 kivo_add_test(NAME e2e_full_drive TARGET e2e_uninstall ARGS --gtest_filter=FullDrive.*
   ENV "KIVO_PRERUN=${CMAKE_CURRENT_LIST_DIR}/small-drive.sh" TIMEOUT 120)
 # The shipped 32-bit program as a file (read, never run, so the 64-bit flavour

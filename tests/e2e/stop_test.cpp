@@ -1,0 +1,231 @@
+// Runs stopped at any moment, as a kill or a power cut stops them: the copy
+// is ended by TerminateProcess (nothing cleaned up) after a given amount of
+// work, counted at the program's seams (each open and deletion of a walk,
+// each step, each report of the archive's progress, each read of its
+// verification). After each stop every data file must be in the folder or in
+// an archive under a final name that verifies and holds it unchanged; then a
+// second run of the real program must finish the uninstall, and that must
+// still hold. The points are drawn from KIVO_STOP_SEED, KIVO_STOP_POINTS of
+// them (a handful by default), dense in the Files step.
+#include "bench/bench.h"
+#include "e2e/sample_install.h"
+#include "e2e/stop_work.h"
+#include "zip/crc32.h"
+#include "zip/zip_verify.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+
+namespace e2e {
+
+namespace {
+
+const char* const STOPPER = "C:\\Tools\\uninstKIVO.exe";
+constexpr int FILES_STEP = 5, ENDED_STEP = 6;
+StopWork* work = nullptr;
+
+//--- the data and what must hold of it
+
+struct Entry {
+    uint32_t crc;
+    uint64_t size;
+};
+
+uint32_t Crc(const std::string& bytes) {
+    return Crc32Update(0, reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()));
+}
+
+// The sample installation's data and a few thousand files more, the same for
+// every run of one seed.
+std::vector<DataFile> LayOutStoppable(uint32_t seed) {
+    for (const std::string& archive : ArchivesAtRoot('C'))
+        DeleteFileA(archive.c_str());
+    bench::RemoveTree(INSTALL_FOLDER);
+    LayOutInstallation();
+    static std::vector<std::string> names;
+    names.reserve(2500);
+    std::vector<DataFile> data = DataFiles();
+    std::mt19937 random(seed);
+    for (size_t i = 0; i < 2500; ++i) {
+        const std::string folder = std::string(INSTALL_FOLDER) + "\\Bulk\\d" + std::to_string(i / 60);
+        if (names.size() == i)
+            names.push_back(folder.substr(std::strlen(INSTALL_FOLDER) + 1) + "\\f" + std::to_string(i) +
+                            ".dat");
+        std::string bytes(random() % 4000, '\0');
+        for (char& c : bytes)
+            c = "KIVO data 0123456789\r\n"[random() % 22];
+        if (i % 60 == 0) bench::MakeFolders(folder);
+        EXPECT_TRUE(bench::WriteFileBytes(std::string(INSTALL_FOLDER) + "\\" + names[i], bytes));
+        data.push_back({names[i].c_str(), bytes});
+    }
+    return data;
+}
+
+// The entries of an archive's central directory by stored name; false when
+// it has none that a reader would find.
+bool ListArchive(const std::string& bytes, std::vector<std::pair<std::string, Entry>>& entries) {
+    const size_t end = bytes.rfind(std::string("PK\5\6", 4));
+    if (end == std::string::npos || end + 22 > bytes.size()) return false;
+    auto u16 = [&](size_t at) {
+        return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8;
+    };
+    auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+    size_t at = u32(end + 16);
+    for (uint32_t i = 0, count = u16(end + 10); i < count; ++i) {
+        if (at + 46 > bytes.size() || u32(at) != 0x02014b50) return false;
+        const size_t nameLength = u16(at + 28);
+        entries.push_back({bytes.substr(at + 46, nameLength), Entry{u32(at + 16), u32(at + 24)}});
+        at += 46 + nameLength + u16(at + 30) + u16(at + 32);
+    }
+    return true;
+}
+
+// Every archive under a final name verifies; every data file is in the
+// folder unchanged or in one of them with its size and CRC-32.
+void ExpectDataSafe(const std::vector<DataFile>& data, const std::string& when) {
+    std::map<std::string, Entry> held;
+    for (const std::string& archive : ArchivesAtRoot('C')) {
+        if (archive.size() > 8 && archive.compare(archive.size() - 8, 8, ".partial") == 0) continue;
+        std::string bytes;
+        std::vector<std::pair<std::string, Entry>> entries;
+        ASSERT_TRUE(bench::ReadFileBytes(archive, bytes) && ListArchive(bytes, entries)) << when << archive;
+        std::vector<ZipVerifyExpected> expected;
+        for (const auto& entry : entries)
+            expected.push_back(
+                {entry.first.data(), uint32_t(entry.first.size()), entry.second.crc, entry.second.size});
+        ASSERT_EQ(
+            ZipVerifyArchiveFile(bench::Wide(archive).c_str(), expected.data(), uint32_t(expected.size())), 0)
+            << when << archive << " is under a final name but incomplete";
+        held.insert(entries.begin(), entries.end());
+    }
+    int lost = 0;
+    for (const DataFile& file : data) {
+        std::string bytes, stored = std::string("KIVO/") + file.path;
+        for (char& c : stored)
+            if (c == '\\') c = '/';
+        if (bench::ReadFileBytes(std::string(INSTALL_FOLDER) + "\\" + file.path, bytes) &&
+            bytes == file.bytes)
+            continue;
+        const auto found = held.find(stored);
+        if (found != held.end() && found->second.crc == Crc(file.bytes) &&
+            found->second.size == file.bytes.size())
+            continue;
+        if (++lost <= 5) ADD_FAILURE() << when << file.path << " is neither in the folder nor in an archive";
+    }
+    EXPECT_EQ(lost, 0) << when;
+}
+
+long RunStopper(LONG stopAt, const std::string& log) {
+    std::string program;
+    EXPECT_TRUE(bench::ReadFileBytes("C:\\kivo\\stopped_run.exe", program));
+    bench::MakeFolders("C:\\Tools");
+    EXPECT_TRUE(bench::WriteFileBytes(STOPPER, program));
+    *work = StopWork{0, stopAt, 0, {}, 0, 0, 0};
+    bench::Process run = bench::Start(std::string(STOPPER) + " /S /log=" + log, "C:\\Tools");
+    const long code = bench::WaitExit(run, 300000);
+    bench::Close(run);
+    return code;
+}
+
+// The real program, as a person would start it again: from the installation
+// folder while its copy is there, otherwise a copy from elsewhere.
+long RunAgain(const std::string& log) {
+    std::string program = std::string(INSTALL_FOLDER) + "\\uninstKIVO.exe";
+    if (!bench::Exists(program)) {
+        std::string bytes;
+        bench::ReadFileBytes(bench::ProgramPath(), bytes);
+        bench::MakeFolders("C:\\Again");
+        program = "C:\\Again\\uninstKIVO.exe";
+        bench::WriteFileBytes(program, bytes);
+    }
+    bench::Process run = bench::Start("\"" + program + "\" /S /log=" + log, "C:\\");
+    const long code = bench::WaitExit(run, 300000);
+    bench::Close(run);
+    return code;
+}
+
+} // namespace
+
+TEST(Stops, NoStopLosesDataAndASecondRunFinishes) {
+    const char* seedText = std::getenv("KIVO_STOP_SEED");
+    const char* pointsText = std::getenv("KIVO_STOP_POINTS");
+    const uint32_t seed = seedText != nullptr ? uint32_t(std::strtoul(seedText, nullptr, 10)) : 23;
+    const int points = pointsText != nullptr ? std::atoi(pointsText) : 8;
+    HANDLE shared = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(StopWork),
+                                       STOP_WORK_NAME);
+    ASSERT_NE(shared, nullptr);
+    work = static_cast<StopWork*>(MapViewOfFile(shared, FILE_MAP_WRITE, 0, 0, sizeof(StopWork)));
+    ASSERT_NE(work, nullptr);
+    bench::MakeFolders("C:\\logs");
+
+    // A whole run, counted: where its phases begin.
+    std::vector<DataFile> data = LayOutStoppable(seed);
+    const long counted = RunStopper(0, "C:\\logs\\counted.txt");
+    std::string log;
+    bench::ReadFileBytes("C:\\logs\\counted.txt", log);
+    ASSERT_EQ(counted, 0) << log;
+    ExpectDataSafe(data, "counted run: ");
+    const StopWork whole = *work;
+    ASSERT_TRUE(whole.stepsBegun == ENDED_STEP && whole.archivingAt > whole.stepAt[FILES_STEP] &&
+                whole.writtenAt > whole.archivingAt && whole.verifiedAt > whole.writtenAt &&
+                whole.stepAt[ENDED_STEP] > whole.verifiedAt + 2)
+        << "the counted run's phases are out of order";
+    std::printf("seed %u: %ld units; Files step from %ld, archiving from %ld, verification from %ld, renamed "
+                "after %ld, Ended from %ld\n",
+                seed, whole.done, whole.stepAt[FILES_STEP], whole.archivingAt, whole.writtenAt,
+                whole.verifiedAt, whole.stepAt[ENDED_STEP]);
+
+    // Before the Files step; its program files; archiving; verification; just
+    // before and just after the rename; the deletions; after the step.
+    std::mt19937 random(seed);
+    auto within = [&](LONG first, LONG last) { return first + LONG(random() % uint32_t(last - first + 1)); };
+    const LONG files = whole.stepAt[FILES_STEP];
+    std::vector<LONG> chosen = {within(1, files),
+                                within(files + 1, std::min(files + 20, whole.archivingAt)),
+                                within(whole.archivingAt + 1, whole.writtenAt),
+                                within(whole.writtenAt + 1, whole.verifiedAt),
+                                whole.verifiedAt + 1,
+                                whole.verifiedAt + 2,
+                                within(whole.verifiedAt + 3, whole.stepAt[ENDED_STEP]),
+                                within(whole.stepAt[ENDED_STEP] + 1, whole.done)};
+    chosen.resize(size_t(std::min<int>(points, int(chosen.size()))));
+    while (int(chosen.size()) < points)
+        chosen.push_back(within(1, 4) == 1 ? within(1, whole.done)
+                                           : within(files + 1, whole.stepAt[ENDED_STEP]));
+
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        const std::string at = "stop " + std::to_string(i) + " at unit " + std::to_string(chosen[i]) + ": ";
+        data = LayOutStoppable(seed);
+        const long stopped = RunStopper(chosen[i], "C:\\logs\\stopped.txt");
+        EXPECT_TRUE(stopped == long(STOPPED) || work->done < chosen[i]) << at << "ended with " << stopped;
+        ExpectDataSafe(data, at);
+        const bool folderLeft = bench::Exists(INSTALL_FOLDER);
+        DeleteFileA("C:\\logs\\again.txt");
+        // Once the folder is gone nothing names the installation any more.
+        const long again = RunAgain("C:\\logs\\again.txt");
+        EXPECT_EQ(again, folderLeft ? 0 : 1) << at;
+        std::printf("%sthe copy ended with %ld after %ld units, %s; the second run with %ld\n", at.c_str(),
+                    stopped, work->done, folderLeft ? "the folder stayed" : "the folder was gone", again);
+        ExpectDataSafe(data, at + "after the second run: ");
+        EXPECT_FALSE(bench::Exists(INSTALL_FOLDER)) << at;
+        EXPECT_FALSE(bench::RegKeyExists(HKEY_LOCAL_MACHINE,
+                                         "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO"))
+            << at;
+        EXPECT_FALSE(bench::RegKeyExists(HKEY_CLASSES_ROOT, ".KVO")) << at;
+        for (const std::string& archive : ArchivesAtRoot('C'))
+            EXPECT_EQ(archive.find(".partial"), std::string::npos) << at << archive;
+        if (HasFailure()) {
+            bench::ReadFileBytes("C:\\logs\\again.txt", log);
+            std::printf("%sthe second run's log:\n%s\n", at.c_str(), log.c_str());
+            return;
+        }
+    }
+    UnmapViewOfFile(work);
+    CloseHandle(shared);
+}
+
+} // namespace e2e
