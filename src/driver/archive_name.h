@@ -6,9 +6,12 @@
 
 //--- capacities, terminating zero included
 constexpr int ARCHIVE_NAME_CAPACITY = 80;
-// Two of the longest result texts, an archive name, the longest folder path
-// and their line breaks.
-constexpr int RESULT_MESSAGE_CAPACITY = 2 * 64 + ARCHIVE_NAME_CAPACITY + 260;
+// The archives of stopped runs that a run finishing them names besides its
+// own: three, more are not recorded.
+constexpr int EARLIER_ARCHIVES_CAPACITY = 3 * ARCHIVE_NAME_CAPACITY;
+// Two of the longest result texts, the archive names, the longest folder
+// path and their line breaks.
+constexpr int RESULT_MESSAGE_CAPACITY = 2 * 64 + EARLIER_ARCHIVES_CAPACITY + ARCHIVE_NAME_CAPACITY + 260;
 
 //--- archive
 // "d:\savKIVO[yyyy-mm-dd](hh.mm.ss).zip" into out; 0 written, -1 refused.

@@ -1,6 +1,7 @@
 #include "driver/files_step.h"
 
 #include "clean/clean.h"
+#include "clean/file_tests.h"
 #include "console/console.h"
 #include "driver/archive_name.h"
 #include "driver/catalogue.h"
@@ -8,6 +9,7 @@
 #include "driver/exit_codes.h"
 #include "driver/relaunch_argument.h"
 #include "driver/run_log.h"
+#include "driver/uninstall_key.h"
 #include "platform/handle_walk.h"
 #include "platform/wide_files.h"
 #include "platform/windows_version.h"
@@ -401,6 +403,32 @@ int VerifyResult(const char* archiveName, int result) {
     return result;
 }
 
+// The archives that stopped runs of this uninstall made, those still on the
+// disk, "\r" between them: the data they deleted is only there. names
+// (EARLIER_ARCHIVES_CAPACITY) receives part of what was read into a buffer of
+// that size, so it always fits.
+void EarlierArchives(char* names) {
+    char recorded[EARLIER_ARCHIVES_CAPACITY];
+    names[0] = '\0';
+    if (!UninstallArchivesRead(recorded, sizeof recorded)) {
+        RunLogWrite("the archives of stopped runs are recorded in a form this run cannot read");
+        return;
+    }
+    size_t length = 0;
+    for (char* name = recorded; *name != '\0';) {
+        char* end = std::strchr(name, '\r');
+        if (end != nullptr) *end = '\0';
+        if (FileExists(name)) {
+            RunLogWrite("the archive %s, made by a stopped run, holds what that run deleted", name);
+            const size_t nameLength = std::strlen(name);
+            if (length != 0) names[length++] = '\r';
+            std::memcpy(names + length, name, nameLength + 1);
+            length += nameLength;
+        }
+        name = end != nullptr ? end + 1 : name + std::strlen(name);
+    }
+}
+
 } // namespace
 
 int FilesStepArchive(HANDLE file, const char* archiveName, const char* dataFolder, uint32_t workers,
@@ -446,6 +474,8 @@ void RunFilesStepHeld(const HeldFolder& folder, char* message) {
     FailedNames programFiles = {dataFolder, "program file"};
     const RemovalReport programReport = {LogFailedRemoval, &programFiles};
     if (usable) ProgramFilesDeleteHeld(folder, &programReport);
+    char earlier[EARLIER_ARCHIVES_CAPACITY];
+    EarlierArchives(earlier);
 
     char archiveName[ARCHIVE_NAME_CAPACITY] = "";
     bool archived = false;
@@ -463,6 +493,11 @@ void RunFilesStepHeld(const HeldFolder& folder, char* message) {
             archiveVerifiedHook(archive.partial, archive.file);
         // No file goes before the archive that holds it has its final name.
         archived = result == ZIP_OK && MakeArchiveFinal(&archive, archiveName);
+        if (archived && !UninstallArchiveAdd(archiveName))
+            RunLogWrite(
+                "the archive %s could not be recorded in the uninstall key: should this run be stopped, a "
+                "later one will not name it",
+                archiveName);
         CloseArchiveDrive(&archive);
         if (archived) busyProgress = 100;
         FailedNames dataFiles = {dataFolder, "file"};
@@ -490,15 +525,22 @@ void RunFilesStepHeld(const HeldFolder& folder, char* message) {
     busyProgress = -1;
     lstrcpynA(archivePath, archiveName, PATH_CAPACITY);
 
+    // Every archive that holds data of the folder is named.
+    char named[EARLIER_ARCHIVES_CAPACITY + ARCHIVE_NAME_CAPACITY];
+    if (!TextFormat(named, sizeof named, earlier[0] != '\0' ? "%s\r%s" : "%s%s", earlier, archiveName))
+        named[0] = '\0';
     const char* cleaningRequired = CatalogueText(MSG_CLEANING_REQUIRED, languageCode);
     const char* filesArchived = CatalogueText(MSG_FILES_ARCHIVED, languageCode);
     int formatted = -1;
-    if (!archived)
+    if (!archived && earlier[0] != '\0')
+        formatted = KeptFolderMessageFormat(message, RESULT_MESSAGE_CAPACITY, filesArchived, earlier,
+                                            cleaningRequired, dataFolder);
+    else if (!archived)
         formatted = ResultMessageFormat(message, RESULT_MESSAGE_CAPACITY, cleaningRequired, dataFolder);
     else if (dataFolderKept == 0)
-        formatted = ResultMessageFormat(message, RESULT_MESSAGE_CAPACITY, filesArchived, archiveName);
+        formatted = ResultMessageFormat(message, RESULT_MESSAGE_CAPACITY, filesArchived, named);
     else
-        formatted = KeptFolderMessageFormat(message, RESULT_MESSAGE_CAPACITY, filesArchived, archiveName,
+        formatted = KeptFolderMessageFormat(message, RESULT_MESSAGE_CAPACITY, filesArchived, named,
                                             cleaningRequired, dataFolder);
     // Every text and a full path always fit; should they not, the bare text
     // still tells the user what happened.

@@ -1,6 +1,8 @@
 #include "driver/uninstall_key.h"
 
+#include "driver/archive_name.h"
 #include "driver/driver_state.h"
+#include "driver/relaunch_argument.h"
 #include "platform/registry.h"
 
 #include <windows.h>
@@ -15,20 +17,15 @@ namespace {
 // Only administrators write below HKEY_LOCAL_MACHINE on the NT family, so the
 // mark cannot be planted to make a run take somebody's folder for ours.
 const char* const IN_PROGRESS_VALUE = "UninstallInProgress";
+const char* const ARCHIVES_VALUE = "UninstallArchives";
 
-} // namespace
-
-bool UninstallMarkInProgress(const char* folder) {
-    const DWORD size = static_cast<DWORD>(std::strlen(folder) + 1);
-    return RegistryWriteValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, IN_PROGRESS_VALUE, REG_SZ, folder, size,
-                              true) == 0;
-}
-
-bool UninstallInProgressFolder(char* out, int capacity) {
+// A text value of the key into out; false when it is absent, empty, not
+// text, or does not fit.
+bool ReadText(const char* name, char* out, int capacity) {
     out[0] = '\0';
     void* data = nullptr;
     DWORD size = 0;
-    const int type = RegistryReadValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, IN_PROGRESS_VALUE, &data, &size);
+    const int type = RegistryReadValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, name, &data, &size);
     const char* text = static_cast<const char*>(data);
     const size_t length = data != nullptr ? std::strlen(text) : 0;
     const bool found = type == REG_SZ && length != 0 && length < static_cast<size_t>(capacity);
@@ -37,9 +34,37 @@ bool UninstallInProgressFolder(char* out, int capacity) {
     return found;
 }
 
+bool WriteText(const char* name, const char* text) {
+    const DWORD size = static_cast<DWORD>(std::strlen(text) + 1);
+    return RegistryWriteValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, name, REG_SZ, text, size, true) == 0;
+}
+
+} // namespace
+
+bool UninstallMarkInProgress(const char* folder) {
+    return WriteText(IN_PROGRESS_VALUE, folder);
+}
+
+bool UninstallInProgressFolder(char* out, int capacity) {
+    return ReadText(IN_PROGRESS_VALUE, out, capacity);
+}
+
 bool UninstallInProgressFor(const char* folder) {
     char marked[PATH_CAPACITY];
     return UninstallInProgressFolder(marked, sizeof marked) && lstrcmpiA(marked, folder) == 0;
+}
+
+bool UninstallArchivesRead(char* out, int capacity) {
+    if (ReadText(ARCHIVES_VALUE, out, capacity)) return true;
+    return RegistryReadValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, ARCHIVES_VALUE, nullptr, nullptr) < 0;
+}
+
+bool UninstallArchiveAdd(const char* archive) {
+    char earlier[EARLIER_ARCHIVES_CAPACITY];
+    char names[EARLIER_ARCHIVES_CAPACITY + ARCHIVE_NAME_CAPACITY];
+    return UninstallArchivesRead(earlier, sizeof earlier) &&
+           TextFormat(names, sizeof names, earlier[0] != '\0' ? "%s\r%s" : "%s%s", earlier, archive) &&
+           WriteText(ARCHIVES_VALUE, names);
 }
 
 bool UninstallKeyRemove() {
@@ -47,5 +72,6 @@ bool UninstallKeyRemove() {
     if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) return true;
     // A key that stays no longer tells of a run under way.
     RegistryDeleteValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, IN_PROGRESS_VALUE);
+    RegistryDeleteValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, ARCHIVES_VALUE);
     return false;
 }

@@ -13,6 +13,13 @@ bool UninstallMarkInProgress(const char* folder);
 bool UninstallInProgressFolder(char* out, int capacity);
 // Whether a stopped run was uninstalling exactly this folder.
 bool UninstallInProgressFor(const char* folder);
+// The archives that stopped runs of this uninstall gave a final name, "\r"
+// between them, into out; empty when there are none. False when the text
+// does not fit.
+bool UninstallArchivesRead(char* out, int capacity);
+// Records one more archive that got its final name, so that a run that
+// finishes this one names it too; false when it could not be recorded.
+bool UninstallArchiveAdd(const char* archive);
 // Removes the key and its mark: the last trace that names the installation.
-// False when the key stays (without its mark).
+// False when the key stays (without its mark or its archives).
 bool UninstallKeyRemove();

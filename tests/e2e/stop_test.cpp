@@ -8,6 +8,8 @@
 // still hold. The points are drawn from KIVO_STOP_SEED, KIVO_STOP_POINTS of
 // them (a handful by default), dense in the Files step.
 #include "bench/bench.h"
+#include "driver/catalogue.h"
+#include "driver/stages.h"
 #include "e2e/sample_install.h"
 #include "e2e/stop_work.h"
 #include "zip/crc32.h"
@@ -25,7 +27,14 @@ namespace e2e {
 namespace {
 
 const char* const STOPPER = "C:\\Tools\\uninstKIVO.exe";
-constexpr int FILES_STEP = 5, ENDED_STEP = 6;
+
+// Where a run is stopped: offset units after a phase began, or at unit
+// offset of the run when the phase is 0.
+struct StopPoint {
+    LONG phase;
+    LONG offset;
+    const char* where;
+};
 StopWork* work = nullptr;
 
 //--- the data and what must hold of it
@@ -84,12 +93,18 @@ bool ListArchive(const std::string& bytes, std::vector<std::pair<std::string, En
     return true;
 }
 
+std::vector<std::string> FinalArchives() {
+    std::vector<std::string> names;
+    for (const std::string& archive : ArchivesAtRoot('C'))
+        if (archive.find(".partial") == std::string::npos) names.push_back(archive);
+    return names;
+}
+
 // Every archive under a final name verifies; every data file is in the
 // folder unchanged or in one of them with its size and CRC-32.
 void ExpectDataSafe(const std::vector<DataFile>& data, const std::string& when) {
     std::map<std::string, Entry> held;
-    for (const std::string& archive : ArchivesAtRoot('C')) {
-        if (archive.size() > 8 && archive.compare(archive.size() - 8, 8, ".partial") == 0) continue;
+    for (const std::string& archive : FinalArchives()) {
         std::string bytes;
         std::vector<std::pair<std::string, Entry>> entries;
         ASSERT_TRUE(bench::ReadFileBytes(archive, bytes) && ListArchive(bytes, entries)) << when << archive;
@@ -119,12 +134,12 @@ void ExpectDataSafe(const std::vector<DataFile>& data, const std::string& when) 
     EXPECT_EQ(lost, 0) << when;
 }
 
-long RunStopper(LONG stopAt, const std::string& log) {
+long RunStopper(const StopPoint& point, const std::string& log) {
     std::string program;
     EXPECT_TRUE(bench::ReadFileBytes("C:\\kivo\\stopped_run.exe", program));
     bench::MakeFolders("C:\\Tools");
     EXPECT_TRUE(bench::WriteFileBytes(STOPPER, program));
-    *work = StopWork{0, stopAt, 0, {}, 0, 0, 0};
+    *work = StopWork{0, point.phase == 0 ? point.offset : 0, point.phase, point.offset, 0, {}};
     bench::Process run = bench::Start(std::string(STOPPER) + " /S /log=" + log, "C:\\Tools");
     const long code = bench::WaitExit(run, 300000);
     bench::Close(run);
@@ -164,46 +179,54 @@ TEST(Stops, NoStopLosesDataAndASecondRunFinishes) {
 
     // A whole run, counted: where its phases begin.
     std::vector<DataFile> data = LayOutStoppable(seed);
-    const long counted = RunStopper(0, "C:\\logs\\counted.txt");
+    const long counted = RunStopper(StopPoint{0, 0, ""}, "C:\\logs\\counted.txt");
     std::string log;
     bench::ReadFileBytes("C:\\logs\\counted.txt", log);
     ASSERT_EQ(counted, 0) << log;
     ExpectDataSafe(data, "counted run: ");
     const StopWork whole = *work;
-    ASSERT_TRUE(whole.stepsBegun == ENDED_STEP && whole.archivingAt > whole.stepAt[FILES_STEP] &&
-                whole.writtenAt > whole.archivingAt && whole.verifiedAt > whole.writtenAt &&
-                whole.stepAt[ENDED_STEP] > whole.verifiedAt + 2)
+    const LONG* at = whole.phaseAt;
+    ASSERT_TRUE(whole.stepsBegun == PHASE_ENDED && at[PHASE_ARCHIVING] > at[PHASE_FILES] &&
+                at[PHASE_WRITTEN] > at[PHASE_ARCHIVING] && at[PHASE_VERIFIED] > at[PHASE_WRITTEN] &&
+                at[PHASE_ENDED] > at[PHASE_VERIFIED] + 2)
         << "the counted run's phases are out of order";
     std::printf("seed %u: %ld units; Files step from %ld, archiving from %ld, verification from %ld, renamed "
                 "after %ld, Ended from %ld\n",
-                seed, whole.done, whole.stepAt[FILES_STEP], whole.archivingAt, whole.writtenAt,
-                whole.verifiedAt, whole.stepAt[ENDED_STEP]);
+                seed, whole.done, at[PHASE_FILES], at[PHASE_ARCHIVING], at[PHASE_WRITTEN], at[PHASE_VERIFIED],
+                at[PHASE_ENDED]);
 
-    // Before the Files step; its program files; archiving; verification; just
-    // before and just after the rename; the deletions; after the step.
+    // Each phase once, then more points, most of them in the Files step.
     std::mt19937 random(seed);
     auto within = [&](LONG first, LONG last) { return first + LONG(random() % uint32_t(last - first + 1)); };
-    const LONG files = whole.stepAt[FILES_STEP];
-    std::vector<LONG> chosen = {within(1, files),
-                                within(files + 1, std::min(files + 20, whole.archivingAt)),
-                                within(whole.archivingAt + 1, whole.writtenAt),
-                                within(whole.writtenAt + 1, whole.verifiedAt),
-                                whole.verifiedAt + 1,
-                                whole.verifiedAt + 2,
-                                within(whole.verifiedAt + 3, whole.stepAt[ENDED_STEP]),
-                                within(whole.stepAt[ENDED_STEP] + 1, whole.done)};
+    auto length = [&](int phase, int next) { return at[next] - at[phase]; };
+    std::vector<StopPoint> chosen = {
+        {0, within(1, at[PHASE_FILES]), "before the Files step"},
+        {PHASE_FILES, within(1, std::min<LONG>(20, length(PHASE_FILES, PHASE_ARCHIVING))), "program files"},
+        {PHASE_ARCHIVING, within(1, length(PHASE_ARCHIVING, PHASE_WRITTEN)), "archiving"},
+        {PHASE_WRITTEN, within(1, length(PHASE_WRITTEN, PHASE_VERIFIED)), "verification"},
+        {PHASE_VERIFIED, 1, "before the rename"},
+        {PHASE_VERIFIED, 2, "after the rename"},
+        {PHASE_VERIFIED, within(3, length(PHASE_VERIFIED, PHASE_ENDED)), "deletions"},
+        {PHASE_ENDED, 1, "after the Files step"}};
     chosen.resize(size_t(std::min<int>(points, int(chosen.size()))));
-    while (int(chosen.size()) < points)
-        chosen.push_back(within(1, 4) == 1 ? within(1, whole.done)
-                                           : within(files + 1, whole.stepAt[ENDED_STEP]));
+    while (int(chosen.size()) < points) {
+        const int phase = std::vector<int>{0, PHASE_ARCHIVING, PHASE_WRITTEN, PHASE_VERIFIED}[random() % 4];
+        const int next = phase == PHASE_VERIFIED ? PHASE_ENDED : phase + 1;
+        chosen.push_back({phase, phase == 0 ? within(1, whole.done) : within(1, length(phase, next)),
+                          phase == 0 ? "anywhere" : "in the Files step"});
+    }
 
     for (size_t i = 0; i < chosen.size(); ++i) {
-        const std::string at = "stop " + std::to_string(i) + " at unit " + std::to_string(chosen[i]) + ": ";
+        const std::string at = "stop " + std::to_string(i) + " (" + chosen[i].where + ", unit " +
+                               std::to_string(chosen[i].offset) + " of phase " +
+                               std::to_string(chosen[i].phase) + "): ";
         data = LayOutStoppable(seed);
         const long stopped = RunStopper(chosen[i], "C:\\logs\\stopped.txt");
-        EXPECT_TRUE(stopped == long(STOPPED) || work->done < chosen[i]) << at << "ended with " << stopped;
+        EXPECT_TRUE(stopped == long(STOPPED) || work->stopAt == 0 || work->done < work->stopAt)
+            << at << "ended with " << stopped;
         ExpectDataSafe(data, at);
         const bool folderLeft = bench::Exists(INSTALL_FOLDER);
+        const std::vector<std::string> stoppedRunArchives = FinalArchives();
         DeleteFileA("C:\\logs\\again.txt");
         // Once the folder is gone nothing names the installation any more.
         const long again = RunAgain("C:\\logs\\again.txt");
@@ -216,10 +239,17 @@ TEST(Stops, NoStopLosesDataAndASecondRunFinishes) {
                                          "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO"))
             << at;
         EXPECT_FALSE(bench::RegKeyExists(HKEY_CLASSES_ROOT, ".KVO")) << at;
-        for (const std::string& archive : ArchivesAtRoot('C'))
-            EXPECT_EQ(archive.find(".partial"), std::string::npos) << at << archive;
+        EXPECT_EQ(FinalArchives(), ArchivesAtRoot('C')) << at << "a partial archive stayed";
+        // The run that finished names the stopped run's archive: the data that
+        // run deleted is only there.
+        bench::ReadFileBytes("C:\\logs\\again.txt", log);
+        for (const std::string& archive : folderLeft ? stoppedRunArchives : std::vector<std::string>())
+            EXPECT_NE(log.find("message, not shown: " +
+                               bench::Utf8(CatalogueText(MSG_FILES_ARCHIVED, ChooseLanguage())) + " " +
+                               archive + " "),
+                      std::string::npos)
+                << at << archive;
         if (HasFailure()) {
-            bench::ReadFileBytes("C:\\logs\\again.txt", log);
             std::printf("%sthe second run's log:\n%s\n", at.c_str(), log.c_str());
             return;
         }

@@ -9,17 +9,27 @@ namespace e2e {
 constexpr const char* STOP_WORK_NAME = "kivo-stop-work"; // a file mapping the test creates
 constexpr UINT STOPPED = 99;                             // the stopped copy's exit code
 
-// The units of work done, the unit at which the copy is ended (0 never), and
-// the units done when each phase began: each step (1 Shortcuts to 6 Ended),
-// the archive's first progress report, its end, its verification's end.
+// The phases whose beginning the copy records: the steps (1 Shortcuts to 6
+// Ended), the archive's first progress report, the archive written, verified.
+enum StopPhase : int {
+    PHASE_FILES = 5,
+    PHASE_ENDED = 6,
+    PHASE_ARCHIVING = 7,
+    PHASE_WRITTEN = 8,
+    PHASE_VERIFIED = 9
+};
+constexpr int PHASES = 10;
+
+// The units of work done and the units done when each phase began; the copy
+// is ended at unit stopAt (0 never), or stopOffset units after stopPhase
+// began, when that is set (offset 1: at the unit that begins it).
 struct StopWork {
     LONG done;
     LONG stopAt;
+    LONG stopPhase;
+    LONG stopOffset;
     LONG stepsBegun;
-    LONG stepAt[8];
-    LONG archivingAt;
-    LONG writtenAt;
-    LONG verifiedAt;
+    LONG phaseAt[PHASES];
 };
 
 } // namespace e2e

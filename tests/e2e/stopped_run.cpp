@@ -22,22 +22,27 @@ void OnWalk(int, const wchar_t*, size_t) {
     Unit();
 }
 
+void Begin(int phase) {
+    work->phaseAt[phase] = work->done;
+    if (phase == work->stopPhase) work->stopAt = work->done + work->stopOffset;
+}
+
 void OnWork(int point) {
     if (point == WORK_SEAM_STEP) {
         const LONG step = InterlockedIncrement(&work->stepsBegun);
-        if (step < 8) work->stepAt[step] = work->done;
+        if (step <= e2e::PHASE_ENDED) Begin(step);
     }
-    if (point == WORK_SEAM_ARCHIVED && work->archivingAt == 0) work->archivingAt = work->done;
+    if (point == WORK_SEAM_ARCHIVED && work->phaseAt[e2e::PHASE_ARCHIVING] == 0) Begin(e2e::PHASE_ARCHIVING);
     Unit();
 }
 
 void OnWritten(const char*, HANDLE) {
-    work->writtenAt = work->done;
+    Begin(e2e::PHASE_WRITTEN);
     Unit();
 }
 
 void OnVerified(const char*, HANDLE) {
-    work->verifiedAt = work->done;
+    Begin(e2e::PHASE_VERIFIED);
     Unit();
 }
 
