@@ -257,8 +257,13 @@ bool MakeArchiveFinal(ArchiveFile* archive, char* name) {
             renamed = MoveFileA(archive->partial, name) != 0;
         if (renamed) {
             if (!HandleWalkAvailable())
-                archive->file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr);
+                archive->file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            // The new name reaches the disk before any file goes: a file system
+            // without a journal (FAT) might otherwise keep the deletions and lose
+            // the rename in a power cut, and the next run would take the archive
+            // for a partial one.
+            FlushFileBuffers(archive->file);
             return true;
         }
         cause = GetLastError();
