@@ -79,23 +79,25 @@ void Report(const RemovalReport* report, const wchar_t* relative, bool kept = fa
     if (told != nullptr) told(report->context, relative);
 }
 
-// The path walk's entry that stayed: a failure, told by its path below the
-// folder, and marked in the folder holding it.
-void Stayed(TreeWalk& walk, bool kept = false) {
+// Either walk's entry that stayed: a failure, marked in the folder holding it.
+template <typename Walk> void MarkLeft(Walk& walk) {
     walk.failed = 1;
     if (!walk.levels.empty()) walk.levels.back().holdsLeft = true;
-    const size_t at = walk.rootLength + 1;
-    Report(walk.report, std::wcslen(&walk.path[0]) > walk.rootLength ? &walk.path[at] : L"", kept);
 }
 
 // A folder that could not be removed: told unless what stayed in it tells why.
-void FolderStayed(TreeWalk& walk, bool holdsLeft) {
-    if (!holdsLeft) {
-        Stayed(walk);
-        return;
-    }
-    walk.failed = 1;
-    if (!walk.levels.empty()) walk.levels.back().holdsLeft = true;
+template <typename Walk> void FolderLeft(Walk& walk, bool holdsLeft, void (*stayed)(Walk&, bool)) {
+    if (holdsLeft)
+        MarkLeft(walk);
+    else
+        stayed(walk, false);
+}
+
+// The path walk's entry that stayed, told by its path below the folder.
+void Stayed(TreeWalk& walk, bool kept = false) {
+    MarkLeft(walk);
+    const size_t at = walk.rootLength + 1;
+    Report(walk.report, std::wcslen(&walk.path[0]) > walk.rootLength ? &walk.path[at] : L"", kept);
 }
 
 // Appends "\name" (and room for a level's "\*") at the path's end; false,
@@ -187,7 +189,7 @@ void WalkTree(TreeWalk& walk) {
         }
         // The path holds the folder just listed: it goes, and the path returns to its parent.
         if (walk.removeSubfolders && !DoneOrGone(WideRemoveFolder(&walk.path[0])))
-            FolderStayed(walk, holdsLeft);
+            FolderLeft(walk, holdsLeft, Stayed);
         walk.path[walk.levels.back().pathLength] = L'\0';
     }
 }
@@ -217,18 +219,8 @@ struct HeldWalk {
 };
 
 void HeldStayed(HeldWalk& walk, bool kept = false) {
-    walk.failed = 1;
-    if (!walk.levels.empty()) walk.levels.back().holdsLeft = true;
+    MarkLeft(walk);
     Report(walk.report, &walk.relative[0], kept);
-}
-
-void HeldFolderStayed(HeldWalk& walk, bool holdsLeft) {
-    if (!holdsLeft) {
-        HeldStayed(walk);
-        return;
-    }
-    walk.failed = 1;
-    if (!walk.levels.empty()) walk.levels.back().holdsLeft = true;
 }
 
 bool HeldEnter(HeldWalk& walk, HANDLE folder, size_t pathLength) {
@@ -340,7 +332,7 @@ void HeldWalkTree(HeldWalk& walk, HANDLE root) {
         // The relative path holds the folder just listed: it goes, and the path returns to its parent.
         const size_t nameAt = walk.levels.back().pathLength + (walk.levels.back().pathLength > 0 ? 1 : 0);
         if (walk.removeSubfolders && !HandleDeleteNamed(folder, &walk.relative[nameAt], pathLength - nameAt))
-            HeldFolderStayed(walk, holdsLeft);
+            FolderLeft(walk, holdsLeft, HeldStayed);
         CloseHandle(folder);
         walk.relative[walk.levels.back().pathLength] = L'\0';
     }
@@ -356,7 +348,7 @@ int HeldDeleteTree(HANDLE root, int mode, TreeFileFilter mayDelete, void* contex
     walk.report = report;
     HeldWalkTree(walk, root);
     walk.relative[0] = L'\0';
-    if (mode > 0 && !HandleDelete(root)) HeldFolderStayed(walk, walk.rootHoldsLeft);
+    if (mode > 0 && !HandleDelete(root)) FolderLeft(walk, walk.rootHoldsLeft, HeldStayed);
     return walk.failed;
 }
 
@@ -541,7 +533,8 @@ int FolderDeleteTreeHeld(const HeldFolder& folder, int mode, TreeFileFilter mayD
     walk.context = context;
     walk.report = report;
     WalkTree(walk);
-    if (mode > 0 && !DoneOrGone(WideRemoveFolder(&walk.path[0]))) FolderStayed(walk, walk.rootHoldsLeft);
+    if (mode > 0 && !DoneOrGone(WideRemoveFolder(&walk.path[0])))
+        FolderLeft(walk, walk.rootHoldsLeft, Stayed);
     return walk.failed;
 }
 
