@@ -21,9 +21,8 @@ extern int isNT;               // -1 NT family, 0 Windows 9x
 extern int environmentChanged; // -1 once an environment value left the registry
 extern int restartNeeded;      // -1 once a change needs a restart
 // The Files step's outcome, for whoever reports the run: -1 once the data
-// folder stayed in place (its archive was not complete and verified, or
-// files stayed in it); archivePath holds the archive
-// written and verified, or is empty.
+// folder stayed in place (its archive was not complete and verified, or files
+// stayed in it); archivePath holds the archive written and verified, or is empty.
 extern int dataFolderKept;
 extern char archivePath[PATH_CAPACITY];
 // Why a data folder with a complete archive stayed: files the archive holds
