@@ -51,3 +51,12 @@ size_t AutoexecCutLine(char* text, size_t size, size_t start, size_t end) {
     std::memmove(text + start, text + end, size - end);
     return size - (end - start);
 }
+
+void AutoexecPad(char* text, size_t edited, size_t size) {
+    size_t at = edited;
+    if (at > 0 && text[at - 1] != '\n') {
+        if (text[at - 1] != '\r' && at + 1 < size) text[at++] = '\r';
+        if (at < size) text[at++] = '\n';
+    }
+    std::memset(text + at, ' ', size - at);
+}

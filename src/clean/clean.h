@@ -12,11 +12,16 @@ void RemovalFailed(const char* what, const char* name);
 
 //--- file and folder removal
 // Told of each file, folder or link that a deletion left, by its path below
-// the walked folder ("" for the folder itself).
+// the walked folder ("" for the folder itself). A folder that stayed only
+// because something in it stayed is not told again.
 typedef void (*RemovalLeft)(void* context, const wchar_t* relative);
 struct RemovalReport {
     RemovalLeft failed;
     void* context;
+    // Told instead of failed of each file a filtered deletion kept: the
+    // filter refused it, or it was not the file listed (another file, or
+    // one with further hard links). Null tells failed.
+    RemovalLeft kept;
 };
 // A folder as the walks take it: its handle, held by the caller
 // (FolderHold), from which every walk goes handle to handle; on Windows 9x,

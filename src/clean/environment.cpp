@@ -99,11 +99,17 @@ int AutoexecRemoveVariable(const char* name) {
     // A file of nothing but that line keeps it: an empty autoexec.bat is no
     // improvement worth a rewrite.
     if (edited == 0) return 0;
+    // The edited text goes over the old one at its full size, padded with
+    // what runs as nothing, then the file is cut: stopped between the two, it
+    // does what the new one does, never runs the old tail.
+    AutoexecPad(text.data, edited, read);
     if (SetFilePointer(file.handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return FailureCode();
     DWORD written = 0;
-    if (!WriteFile(file.handle, text.data, static_cast<DWORD>(edited), &written, nullptr))
+    if (!WriteFile(file.handle, text.data, read, &written, nullptr)) return FailureCode();
+    if (written != read) return ERROR_WRITE_FAULT;
+    if (SetFilePointer(file.handle, static_cast<LONG>(edited), nullptr, FILE_BEGIN) ==
+            INVALID_SET_FILE_POINTER ||
+        !SetEndOfFile(file.handle))
         return FailureCode();
-    if (written != edited) return ERROR_WRITE_FAULT;
-    if (!SetEndOfFile(file.handle)) return FailureCode();
     return 0;
 }

@@ -40,7 +40,8 @@ bool DoneOrGone(BOOL done) {
 struct TreeLevel {
     HANDLE search;
     size_t pathLength;
-    bool pending; // the walk's entry belongs to this level and is not taken yet
+    bool pending;   // the walk's entry belongs to this level and is not taken yet
+    bool holdsLeft; // something in the folder stayed
 };
 
 // State of one tree deletion, shared by its levels. The path is wide and in
@@ -53,6 +54,7 @@ struct TreeWalk {
     std::vector<TreeLevel> levels;
     WIN32_FIND_DATAW entry;
     int failed;            // 1 once anything stayed
+    bool rootHoldsLeft;    // something directly in the walked folder stayed
     bool removeSubfolders; // mode >= 0
     TreeFileFilter mayDelete;
     void* context;
@@ -71,15 +73,31 @@ HandleFacts ListedFacts(const WIN32_FIND_DATAW& found) {
                        0};
 }
 
-void Report(const RemovalReport* report, const wchar_t* relative) {
-    if (report != nullptr && report->failed != nullptr) report->failed(report->context, relative);
+void Report(const RemovalReport* report, const wchar_t* relative, bool kept = false) {
+    if (report == nullptr) return;
+    const RemovalLeft told = kept && report->kept != nullptr ? report->kept : report->failed;
+    if (told != nullptr) told(report->context, relative);
 }
 
-// The path walk's entry that stayed: a failure, told by its path below the folder.
-void Stayed(TreeWalk& walk) {
+// Either walk's entry that stayed: a failure, marked in the folder holding it.
+template <typename Walk> void MarkLeft(Walk& walk) {
     walk.failed = 1;
+    if (!walk.levels.empty()) walk.levels.back().holdsLeft = true;
+}
+
+// A folder that could not be removed: told unless what stayed in it tells why.
+template <typename Walk> void FolderLeft(Walk& walk, bool holdsLeft, void (*stayed)(Walk&, bool)) {
+    if (holdsLeft)
+        MarkLeft(walk);
+    else
+        stayed(walk, false);
+}
+
+// The path walk's entry that stayed, told by its path below the folder.
+void Stayed(TreeWalk& walk, bool kept = false) {
+    MarkLeft(walk);
     const size_t at = walk.rootLength + 1;
-    Report(walk.report, std::wcslen(&walk.path[0]) > walk.rootLength ? &walk.path[at] : L"");
+    Report(walk.report, std::wcslen(&walk.path[0]) > walk.rootLength ? &walk.path[at] : L"", kept);
 }
 
 // Appends "\name" (and room for a level's "\*") at the path's end; false,
@@ -103,7 +121,7 @@ void EnterFolder(TreeWalk& walk, size_t pathLength) {
     const DWORD cause = GetLastError();
     walk.path[pathLength] = L'\0';
     if (search != INVALID_HANDLE_VALUE)
-        walk.levels.push_back(TreeLevel{search, pathLength, true});
+        walk.levels.push_back(TreeLevel{search, pathLength, true, false});
     else if (!IsGone(cause))
         Stayed(walk);
 }
@@ -118,7 +136,7 @@ void DeleteFileEntry(TreeWalk& walk) {
         }
         if (walk.mayDelete != nullptr &&
             !walk.mayDelete(walk.context, &walk.path[walk.rootLength + 1], ListedFacts(entry))) {
-            Stayed(walk);
+            Stayed(walk, true);
             return;
         }
     }
@@ -163,10 +181,15 @@ void WalkTree(TreeWalk& walk) {
             continue;
         }
         FindClose(level.search);
+        const bool holdsLeft = level.holdsLeft;
         walk.levels.pop_back();
-        if (walk.levels.empty()) break;
+        if (walk.levels.empty()) {
+            walk.rootHoldsLeft = holdsLeft;
+            break;
+        }
         // The path holds the folder just listed: it goes, and the path returns to its parent.
-        if (walk.removeSubfolders && !DoneOrGone(WideRemoveFolder(&walk.path[0]))) Stayed(walk);
+        if (walk.removeSubfolders && !DoneOrGone(WideRemoveFolder(&walk.path[0])))
+            FolderLeft(walk, holdsLeft, Stayed);
         walk.path[walk.levels.back().pathLength] = L'\0';
     }
 }
@@ -180,6 +203,7 @@ struct HeldLevel {
     HANDLE folder;
     HandleListing listing;
     size_t pathLength;
+    bool holdsLeft; // something in the folder stayed
 };
 
 struct HeldWalk {
@@ -187,19 +211,20 @@ struct HeldWalk {
     std::vector<HeldLevel> levels;
     HandleListed item;
     int failed;
+    bool rootHoldsLeft;
     bool removeSubfolders;
     TreeFileFilter mayDelete;
     void* context;
     const RemovalReport* report;
 };
 
-void HeldStayed(HeldWalk& walk) {
-    walk.failed = 1;
-    Report(walk.report, &walk.relative[0]);
+void HeldStayed(HeldWalk& walk, bool kept = false) {
+    MarkLeft(walk);
+    Report(walk.report, &walk.relative[0], kept);
 }
 
 bool HeldEnter(HeldWalk& walk, HANDLE folder, size_t pathLength) {
-    HeldLevel level = {folder, {}, pathLength};
+    HeldLevel level = {folder, {}, pathLength, false};
     if (!HandleListBegin(&level.listing, folder)) {
         HandleListEnd(&level.listing);
         return false;
@@ -236,11 +261,14 @@ void HeldDeleteFile(HeldWalk& walk, HANDLE parent, const wchar_t* name, size_t l
     const int result = HandleOpenChild(parent, name, length, open, &file, &facts);
     if (result == HANDLE_WALK_GONE) return;
     bool gone = false;
-    if (result == HANDLE_WALK_OK && !(facts.attributes & FILE_ATTRIBUTE_READONLY) &&
-        (walk.mayDelete == nullptr || walk.mayDelete(walk.context, &walk.relative[0], facts)))
-        gone = HandleDeleteNamed(file, name, length);
+    // Under a filter, what is not the file listed was never judged by it.
+    bool kept = walk.mayDelete != nullptr && (result == HANDLE_WALK_CHANGED || result == HANDLE_WALK_LINK);
+    if (result == HANDLE_WALK_OK && !(facts.attributes & FILE_ATTRIBUTE_READONLY)) {
+        kept = walk.mayDelete != nullptr && !walk.mayDelete(walk.context, &walk.relative[0], facts);
+        if (!kept) gone = HandleDeleteNamed(file, name, length);
+    }
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    if (!gone) HeldStayed(walk);
+    if (!gone) HeldStayed(walk, kept);
 }
 
 // Takes the entry just listed in the deepest level.
@@ -295,12 +323,16 @@ void HeldWalkTree(HeldWalk& walk, HANDLE root) {
         HandleListEnd(&level.listing);
         const HANDLE folder = level.folder;
         const size_t pathLength = level.pathLength;
+        const bool holdsLeft = level.holdsLeft;
         walk.levels.pop_back();
-        if (walk.levels.empty()) break;
+        if (walk.levels.empty()) {
+            walk.rootHoldsLeft = holdsLeft;
+            break;
+        }
         // The relative path holds the folder just listed: it goes, and the path returns to its parent.
         const size_t nameAt = walk.levels.back().pathLength + (walk.levels.back().pathLength > 0 ? 1 : 0);
         if (walk.removeSubfolders && !HandleDeleteNamed(folder, &walk.relative[nameAt], pathLength - nameAt))
-            HeldStayed(walk);
+            FolderLeft(walk, holdsLeft, HeldStayed);
         CloseHandle(folder);
         walk.relative[walk.levels.back().pathLength] = L'\0';
     }
@@ -316,7 +348,7 @@ int HeldDeleteTree(HANDLE root, int mode, TreeFileFilter mayDelete, void* contex
     walk.report = report;
     HeldWalkTree(walk, root);
     walk.relative[0] = L'\0';
-    if (mode > 0 && !HandleDelete(root)) HeldStayed(walk);
+    if (mode > 0 && !HandleDelete(root)) FolderLeft(walk, walk.rootHoldsLeft, HeldStayed);
     return walk.failed;
 }
 
@@ -383,8 +415,9 @@ bool WideFolder(const char* folder, std::vector<wchar_t>& path) {
 }
 
 // Deletes the files matching mask in the folder at path, by name (Windows
-// 9x, which has neither links nor folder handles).
-int PathDeleteFiles(const char* folder, const char* mask, const RemovalReport* report) {
+// 9x, which has neither links nor folder handles); relative is the folder's
+// path below the installation folder, for the report.
+int PathDeleteFiles(const char* folder, const char* mask, const char* relative, const RemovalReport* report) {
     char path[WORK_CAPACITY];
     if (folder == nullptr || folder[0] == '\0') {
         const DWORD length = GetCurrentDirectoryA(sizeof path, path);
@@ -409,8 +442,15 @@ int PathDeleteFiles(const char* folder, const char* mask, const RemovalReport* r
         path[nameAt] = '\0';
         if (!TextAppend(path, sizeof path, entry.cFileName) || !FileDeleteOrGone(path)) {
             result = 1;
-            wchar_t name[MAX_PATH];
-            if (WideFromAnsi(path, name, MAX_PATH)) Report(report, name);
+            // Told by its path below the installation folder, as the walk by handle tells it.
+            char below[WORK_CAPACITY];
+            wchar_t name[WORK_CAPACITY];
+            const bool named = TextCopy(below, sizeof below, relative) &&
+                               (relative[0] == '\0' || TextAppend(below, sizeof below, "\\")) &&
+                               TextAppend(below, sizeof below, entry.cFileName);
+            // One too long for the buffer is told by its folder's.
+            if (!named) TextCopy(below, sizeof below, relative);
+            if (WideFromAnsi(below, name, WORK_CAPACITY)) Report(report, name);
         }
     } while (FindNextFileA(find.handle, &entry));
     return result;
@@ -448,7 +488,7 @@ HANDLE FolderHold(const char* folder, bool removable) {
 // take "notes.logbook" through NOTES~1.LOG; the long name must match as well,
 // as whatever the program files' masks miss is the user's data.
 int FolderDeleteFiles(const char* folder, const char* mask) {
-    if (!HandleWalkAvailable()) return PathDeleteFiles(folder, mask, nullptr);
+    if (!HandleWalkAvailable()) return PathDeleteFiles(folder, mask, "", nullptr);
     if (folder == nullptr || folder[0] == '\0' || FolderIsRoot(folder)) return 1;
     const HANDLE held = FolderHold(folder, false);
     if (held == INVALID_HANDLE_VALUE) return IsGone(GetLastError()) ? 0 : 1;
@@ -493,7 +533,8 @@ int FolderDeleteTreeHeld(const HeldFolder& folder, int mode, TreeFileFilter mayD
     walk.context = context;
     walk.report = report;
     WalkTree(walk);
-    if (mode > 0 && !DoneOrGone(WideRemoveFolder(&walk.path[0]))) Stayed(walk);
+    if (mode > 0 && !DoneOrGone(WideRemoveFolder(&walk.path[0])))
+        FolderLeft(walk, walk.rootHoldsLeft, Stayed);
     return walk.failed;
 }
 
@@ -524,7 +565,7 @@ void ProgramFilesByPath(const char* installFolder, const RemovalReport* report) 
             (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
              (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0))
             continue;
-        PathDeleteFiles(folder, files.mask, report);
+        PathDeleteFiles(folder, files.mask, subfolder, report);
     }
 }
 

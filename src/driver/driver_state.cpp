@@ -11,5 +11,7 @@ int isNT = -1;
 int environmentChanged = 0;
 int restartNeeded = 0;
 int dataFolderKept = 0;
+int dataFilesUndeleted = 0;
+int dataFilesUnarchived = 0;
 char archivePath[PATH_CAPACITY];
 int removalsFailed = 0;

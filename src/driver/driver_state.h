@@ -22,10 +22,13 @@ extern int environmentChanged; // -1 once an environment value left the registry
 extern int restartNeeded;      // -1 once a change needs a restart
 // The Files step's outcome, for whoever reports the run: -1 once the data
 // folder stayed in place (its archive was not complete and verified, or files
-// that the archive does not hold stayed in it); archivePath holds the archive
-// written and verified, or is empty.
+// stayed in it); archivePath holds the archive written and verified, or is empty.
 extern int dataFolderKept;
 extern char archivePath[PATH_CAPACITY];
+// Why a data folder with a complete archive stayed: files the archive holds
+// that could not be deleted, and files it does not hold unchanged.
+extern int dataFilesUndeleted;
+extern int dataFilesUnarchived;
 // Removals that failed (a shortcut, a key, a value, a file, a folder), each
 // also logged by name: an unattended run then ends with its own code rather
 // than the code of a complete uninstall.

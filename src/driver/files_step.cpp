@@ -23,6 +23,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 void (*archiveWrittenHook)(const char* archivePath, HANDLE archive) = nullptr;
@@ -343,27 +344,50 @@ bool DeleteArchivedFiles(const HeldFolder& folder, ZipListing* listing, const Re
            (!held || RemoveHeldFolder());
 }
 
-// Each removal that failed is logged by its full name and counted.
+// Each removal that failed is logged by its full name and counted, once: a
+// program file that stayed is named when it stays, and not again when the
+// data deletion leaves it too.
 struct FailedNames {
     const char* folder;
     const char* what;
+    std::vector<std::wstring>* record;      // the program files that stayed, kept here
+    const std::vector<std::wstring>* named; // and skipped here
 };
+
+wchar_t AsciiLower(wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? wchar_t(c + (L'a' - L'A')) : c;
+}
+
+// The walks spell the program subfolders themselves, perhaps in another case.
+bool SameName(const std::wstring& named, const wchar_t* relative) {
+    size_t i = 0;
+    for (; i < named.size() && relative[i] != L'\0'; ++i)
+        if (AsciiLower(named[i]) != AsciiLower(relative[i])) return false;
+    return i == named.size() && relative[i] == L'\0';
+}
 
 void LogFailedRemoval(void* context, const wchar_t* relative) {
     const FailedNames& names = *static_cast<FailedNames*>(context);
-    char name[2 * MAX_PATH];
-    const size_t folderLength = std::strlen(names.folder);
+    if (names.named != nullptr) {
+        ++dataFilesUndeleted;
+        for (const std::wstring& named : *names.named)
+            if (*relative != L'\0' && SameName(named, relative)) return;
+    }
     if (*relative == L'\0') {
         RunLogRemovalFailed("folder", names.folder);
         return;
     }
-    if (folderLength + 2 > sizeof name) return;
-    std::memcpy(name, names.folder, folderLength);
-    name[folderLength] = '\\';
-    const int converted = WideCharToMultiByte(CP_ACP, 0, relative, -1, name + folderLength + 1,
-                                              int(sizeof name - folderLength - 1), nullptr, nullptr);
-    // A name too long for the line is still counted, under its folder.
-    RunLogRemovalFailed(names.what, converted != 0 ? name : names.folder);
+    if (names.record != nullptr) names.record->push_back(relative);
+    RunLogRemovalFailedBelow(names.what, names.folder, relative);
+}
+
+// A file the archive does not hold unchanged stays with the folder: kept on
+// purpose, not a removal that failed.
+void LogKeptFile(void* context, const wchar_t* relative) {
+    const FailedNames& names = *static_cast<FailedNames*>(context);
+    ++dataFilesUnarchived;
+    if (!RunLogWriteNamed("kept, as the archive does not hold it unchanged: ", names.folder, relative))
+        RunLogWrite("kept, as the archive does not hold it unchanged: a file in %s", names.folder);
 }
 
 // Writes the archive of the held folder into file, which stays open, and flushes it.
@@ -476,8 +500,11 @@ void RunFilesStepHeld(const HeldFolder& folder, char* message) {
     const char* dataFolder = folder.path;
     // Where the walks go by handle, a folder that is not held is not touched.
     const bool usable = folder.handle != INVALID_HANDLE_VALUE || !HandleWalkAvailable();
-    FailedNames programFiles = {dataFolder, "program file"};
-    const RemovalReport programReport = {LogFailedRemoval, &programFiles};
+    std::vector<std::wstring> programFilesLeft;
+    FailedNames programFiles = {dataFolder, "program file", &programFilesLeft, nullptr};
+    const RemovalReport programReport = {LogFailedRemoval, &programFiles, nullptr};
+    dataFilesUndeleted = 0;
+    dataFilesUnarchived = 0;
     if (usable) ProgramFilesDeleteHeld(folder, &programReport);
     char earlier[EARLIER_ARCHIVES_CAPACITY];
     EarlierArchives(earlier);
@@ -505,8 +532,8 @@ void RunFilesStepHeld(const HeldFolder& folder, char* message) {
                 archiveName);
         CloseArchiveDrive(&archive);
         if (archived) busyProgress = 100;
-        FailedNames dataFiles = {dataFolder, "file"};
-        const RemovalReport dataReport = {LogFailedRemoval, &dataFiles};
+        FailedNames dataFiles = {dataFolder, "file", nullptr, &programFilesLeft};
+        const RemovalReport dataReport = {LogFailedRemoval, &dataFiles, LogKeptFile};
         const bool folderGone = archived && DeleteArchivedFiles(folder, &listing, &dataReport);
         dataFolderKept = folderGone ? 0 : -1;
         ZipListingFree(&listing);

@@ -44,6 +44,16 @@ int RemoveAssociation(const UserHive* hive, const char* extension) {
     return result;
 }
 
+// A hive left loaded would keep its user's file in use, and the user's
+// traces, until Windows restarts.
+void LeftOverUnloaded(const char* name, LONG result, void*) {
+    if (result == ERROR_SUCCESS)
+        RunLogWrite("the hive HKU\\%s, left loaded by a stopped run, unloaded", name);
+    else
+        RunLogWrite("the hive HKU\\%s, left loaded by a stopped run, could not be unloaded (error %ld)", name,
+                    static_cast<long>(result));
+}
+
 void RemoveFromHive(const UserHive* hive, void* context) {
     const Removal* removal = static_cast<const Removal*>(context);
     if (hive->user == nullptr) {
@@ -87,6 +97,7 @@ int UserSettingsRemove(HKEY userRoot) {
 }
 
 void OtherUsersRemoveTraces(int removeUserSettings) {
+    UserHivesUnloadLeftOver(LeftOverUnloaded, nullptr);
     Removal removal = {removeUserSettings};
     if (!UserHivesVisit(RemoveFromHive, &removal))
         RunLogWrite("the running account is unknown: no other user's hive was visited");

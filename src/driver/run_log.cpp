@@ -17,8 +17,8 @@ HANDLE logFile = INVALID_HANDLE_VALUE;
 const char* logStage = "";
 
 // Texts of the run (paths, the catalogue's messages) in the ANSI code page,
-// then the time and the stage in front; UTF-8 takes at most three bytes for
-// each of those characters.
+// a file's name as the file system spells it, then the time and the stage in
+// front; UTF-8 takes at most three bytes for each UTF-16 unit.
 constexpr int LOG_TEXT_CAPACITY = 1024;
 constexpr int LOG_LINE_CAPACITY = LOG_TEXT_CAPACITY + 64;
 
@@ -32,16 +32,42 @@ bool IsRegularFileWithOneName(HANDLE file) {
     return (info.dwFileAttributes & refused) == 0 && info.nNumberOfLinks <= 1;
 }
 
-void WriteUtf8(const char* line) {
+// The line's text in the ANSI code page, then name (may be null) as the
+// file system spells it, so that a name no code page can spell reads right.
+// False, and nothing written, when the two do not fit a line.
+bool WriteUtf8(const char* line, const wchar_t* name) {
     wchar_t wide[LOG_LINE_CAPACITY];
     char utf8[3 * LOG_LINE_CAPACITY];
-    if (MultiByteToWideChar(CP_ACP, 0, line, -1, wide, LOG_LINE_CAPACITY) == 0) return;
+    const int converted = MultiByteToWideChar(CP_ACP, 0, line, -1, wide, LOG_LINE_CAPACITY);
+    if (converted == 0) return false;
+    if (name != nullptr) {
+        // The name goes before the line's end.
+        size_t at = size_t(converted) - 1;
+        if (at < 2) return false;
+        at -= 2;
+        const size_t length = std::wcslen(name);
+        if (at + length + 3 > LOG_LINE_CAPACITY) return false;
+        for (size_t i = 0; i < length; ++i)
+            wide[at + i] = name[i] == L'\r' || name[i] == L'\n' ? L' ' : name[i];
+        std::memcpy(wide + at + length, L"\r\n", 3 * sizeof(wchar_t));
+    }
     int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
-    if (bytes <= 1) return;
+    if (bytes <= 1) return false;
     // Both stages write the same file, one after the other.
     SetFilePointer(logFile, 0, nullptr, FILE_END);
     DWORD written = 0;
     WriteFile(logFile, utf8, static_cast<DWORD>(bytes - 1), &written, nullptr);
+    return true;
+}
+
+// The time and the stage in front of text.
+bool WriteStamped(const char* text, const wchar_t* name) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char line[LOG_LINE_CAPACITY];
+    std::snprintf(line, sizeof line, "%04u-%02u-%02u %02u:%02u:%02u.%03u %-5s %s\r\n", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, logStage, text);
+    return WriteUtf8(line, name);
 }
 
 bool SameFolder(HANDLE folder, const HandleFacts& held) {
@@ -153,18 +179,29 @@ void RunLogWrite(const char* format, ...) {
         std::snprintf(text, sizeof text, "(a line too long for the log was left out)");
     for (char* c = text; *c != '\0'; ++c)
         if (*c == '\r' || *c == '\n') *c = ' ';
+    WriteStamped(text, nullptr);
+}
 
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    char line[LOG_LINE_CAPACITY];
-    std::snprintf(line, sizeof line, "%04u-%02u-%02u %02u:%02u:%02u.%03u %-5s %s\r\n", now.wYear, now.wMonth,
-                  now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, logStage, text);
-    WriteUtf8(line);
+bool RunLogWriteNamed(const char* text, const char* folder, const wchar_t* relative) {
+    if (logFile == INVALID_HANDLE_VALUE) return true;
+    char front[LOG_TEXT_CAPACITY];
+    const int length = std::snprintf(front, sizeof front, "%s%s\\", text, folder);
+    if (length < 0 || length >= LOG_TEXT_CAPACITY) return false;
+    return WriteStamped(front, relative);
 }
 
 void RunLogRemovalFailed(const char* what, const char* name) {
     ++removalsFailed;
     RunLogWrite("could not remove %s: %s", what, name);
+}
+
+void RunLogRemovalFailedBelow(const char* what, const char* folder, const wchar_t* relative) {
+    char text[64];
+    const int length = std::snprintf(text, sizeof text, "could not remove %s: ", what);
+    // A name too long for the line is still counted, under its folder.
+    if (length < 0 || length >= int(sizeof text) || !RunLogWriteNamed(text, folder, relative))
+        RunLogWrite("could not remove %s: %s", what, folder);
+    ++removalsFailed;
 }
 
 void RunLogClose() {

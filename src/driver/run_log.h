@@ -28,6 +28,12 @@ bool RunLogIsOpen();
 // A line too long for the log is replaced by a note saying so. Write
 // failures are not reported: the exit code stays the run's account.
 void RunLogWrite(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// One line of text, then folder, a backslash and relative as the file
+// system spells it. False, and nothing written, when they do not fit a line.
+bool RunLogWriteNamed(const char* text, const char* folder, const wchar_t* relative);
 // Counts a removal that failed and logs what ("registry key") and its name.
 void RunLogRemovalFailed(const char* what, const char* name);
+// The same for a file or folder below folder, by its path there as the file
+// system spells it; one too long for a line is named by its folder.
+void RunLogRemovalFailedBelow(const char* what, const char* folder, const wchar_t* relative);
 void RunLogClose();

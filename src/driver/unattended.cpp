@@ -192,9 +192,28 @@ void RunLogFilesStep(const char* dataFolder) {
                     dataFolder);
         return;
     }
-    RunLogWrite("step Files: archive %s written completely and verified; the data folder %s %s", archivePath,
-                dataFolder,
-                dataFolderKept == 0 ? "was removed" : "was kept with what the archive does not hold");
+    if (dataFolderKept == 0) {
+        RunLogWrite("step Files: archive %s written completely and verified; the data folder %s was removed",
+                    archivePath, dataFolder);
+        return;
+    }
+    // Why it stayed: what could not be deleted is in the archive; what the
+    // archive does not hold unchanged is only on the disk.
+    char undeleted[160] = "";
+    char unarchived[160] = "";
+    if (dataFilesUndeleted != 0)
+        TextFormat(
+            undeleted, sizeof undeleted,
+            "; %d of its files or folders that the archive holds could not be deleted (each named above)",
+            dataFilesUndeleted);
+    if (dataFilesUnarchived != 0)
+        TextFormat(
+            unarchived, sizeof unarchived,
+            "; %d of its files stayed since the archive does not hold them unchanged (changed or added "
+            "after they were read, or with other names; each named above)",
+            dataFilesUnarchived);
+    RunLogWrite("step Files: archive %s written completely and verified; the data folder %s was kept%s%s",
+                archivePath, dataFolder, undeleted, unarchived);
 }
 
 int CopyOutcome() {

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 const char* userHivesRunningSid = nullptr;
 
@@ -80,6 +82,25 @@ bool HiveNameMake(char* name) {
     return length == HIVE_NAME_CAPACITY - 3;
 }
 
+// The names HiveNameMake gives, and nothing else.
+bool HiveNameIsOurs(const char* name) {
+    if (std::strncmp(name, "KIVO-", 5) != 0 || std::strlen(name) != HIVE_NAME_CAPACITY - 3) return false;
+    for (const char* c = name + 5; *c != '\0'; ++c)
+        if (!((*c >= '0' && *c <= '9') || (*c >= 'A' && *c <= 'F') || (*c >= 'a' && *c <= 'f'))) return false;
+    return true;
+}
+
+// Unloads the hive loaded under name, trying again while something holds it.
+LONG HiveUnload(const char* name, int attempts) {
+    const auto unload = SecurityCallsGet().regUnLoadKey;
+    LONG result = unload(HKEY_USERS, name);
+    for (int attempt = 1; result != ERROR_SUCCESS && attempt < attempts; ++attempt) {
+        Sleep(UNLOAD_PAUSE_MS);
+        result = unload(HKEY_USERS, name);
+    }
+    return result;
+}
+
 // The backup and restore privileges, enabled for one load and given back as
 // they were: previous holds what the token had.
 struct Privileges {
@@ -149,11 +170,7 @@ struct LoadedHive {
     ~LoadedHive() {
         if (root.key != nullptr) RegCloseKey(root.key);
         root.key = nullptr;
-        if (name[0] == '\0') return;
-        const int attempts = loaded ? UNLOAD_ATTEMPTS : 1;
-        const auto unload = SecurityCallsGet().regUnLoadKey;
-        for (int attempt = 1; unload(HKEY_USERS, name) != ERROR_SUCCESS && attempt < attempts; ++attempt)
-            Sleep(UNLOAD_PAUSE_MS);
+        if (name[0] != '\0') HiveUnload(name, loaded ? UNLOAD_ATTEMPTS : 1);
     }
 };
 
@@ -230,4 +247,23 @@ bool UserHivesVisit(void (*visit)(const UserHive* hive, void* context), void* co
     if (!UserHivesRunningSid(state.running)) return false;
     ProfilesVisitUsers(VisitUser, &state);
     return true;
+}
+
+void UserHivesUnloadLeftOver(void (*told)(const char* name, LONG result, void* context), void* context) {
+    if (PlatformIsWindows9x() || SecurityCallsGet().regUnLoadKey == nullptr) return;
+    // All names first: an unload changes the enumeration's indexes.
+    std::vector<std::string> names;
+    char name[HIVE_NAME_CAPACITY];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = sizeof name;
+        const LONG listed =
+            RegEnumKeyExA(HKEY_USERS, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (listed == ERROR_NO_MORE_ITEMS) break;
+        if (listed == ERROR_SUCCESS && HiveNameIsOurs(name)) names.push_back(name);
+        if (listed != ERROR_SUCCESS && listed != ERROR_MORE_DATA) break;
+    }
+    if (names.empty()) return;
+    Privileges privileges;
+    for (const std::string& left : names)
+        told(left.c_str(), HiveUnload(left.c_str(), UNLOAD_ATTEMPTS), context);
 }

@@ -35,3 +35,10 @@ bool UserHivesRunningSid(char* sid);
 // (a ".bak" copy) are not users. Nothing on Windows 9x. False, visiting
 // nobody, when the running account's SID cannot be read.
 bool UserHivesVisit(void (*visit)(const UserHive* hive, void* context), void* context);
+
+// Unloads every hive a stopped run left loaded under HKEY_USERS (named
+// "KIVO-" and exactly 16 hexadecimal digits, as the visit names them; no
+// second run is ever under way), with the backup and restore privileges
+// enabled for that time; told is called with each name and the unload's
+// result. Nothing on Windows 9x.
+void UserHivesUnloadLeftOver(void (*told)(const char* name, LONG result, void* context), void* context);

@@ -659,9 +659,18 @@ class OtherUsers : public Sequence {
 // Whoever runs the program, every other user loses the product's variables,
 // settings and classes, and keeps the rest; a logged-on user's hive is
 // changed where it is loaded, another's file is loaded under a private name
-// and unloaded again. A hive that cannot be loaded is only logged.
+// and unloaded again. A hive that cannot be loaded is only logged. 1002's
+// hive, left loaded under a private name by a stopped run, is unloaded
+// first; a hive whose name only resembles such a name stays.
 TEST_F(OtherUsers, EveryUsersTracesGoAndForeignKeysStay) {
+    const std::string stopped = "KIVO-0123456789abcDEF", resembling = "KIVO-0123456789ABCDEF0";
+    SaveHive(WriteClasses, "C:\\users\\resembling.dat");
+    ASSERT_EQ(bench::RegLoadHive(stopped, "C:\\users\\hive1002\\NTUSER.DAT"), ERROR_SUCCESS);
+    ASSERT_EQ(bench::RegLoadHive(resembling, "C:\\users\\resembling.dat"), ERROR_SUCCESS);
     Run("C:\\Seq\\KIVO", 1);
+    EXPECT_TRUE(bench::RegKeyExists(HKEY_USERS, resembling + "\\Other.Document"));
+    EXPECT_EQ(bench::RegUnloadHive(resembling), ERROR_SUCCESS);
+    DeleteFileA("C:\\users\\resembling.dat");
     EXPECT_EQ(TracesLeft(HKEY_USERS, userPrefix + "1001", userPrefix + "1001_Classes"), "");
     EXPECT_EQ(LeftInFiles(), bench::UnderWine() ? allTraces : "");
     EXPECT_EQ(bench::RegSubkeys(HKEY_USERS, ""), usersBefore);
@@ -684,6 +693,9 @@ TEST_F(OtherUsers, EveryUsersTracesGoAndForeignKeysStay) {
         log.find("user " + userPrefix + "1004: the hive C:\\users\\hive1004\\NTUSER.DAT could not be loaded"),
         std::string::npos);
     EXPECT_EQ(log.find("1002.bak"), std::string::npos);
+    EXPECT_NE(log.find("the hive HKU\\" + stopped + ", left loaded by a stopped run, unloaded"),
+              std::string::npos)
+        << log;
 }
 
 // Run as user 1001 (the running account taken for another through the

@@ -659,30 +659,75 @@ TEST_F(Refusals, MalformedArgument) {
     ExpectNothingRemoved();
 }
 
-// Quietly as well: the data stay, and the exit code and the log say so.
+// Quietly as well: the data stay, and the exit code and the log say so. A
+// file locked against reading leaves the archive incomplete; locked only
+// against deletion it is archived, then stays, as does a program file so
+// locked (named and counted once) and a file with another name elsewhere,
+// which the archive does not hold: the log tells the two kinds apart, by
+// names as the file system spells them.
 TEST_F(Refusals, QuietRunKeepsTheFolderOfALockedDataFileAndSaysSo) {
-    std::string locked = std::string(INSTALL_FOLDER) + "\\Data\\clients.dat";
-    HANDLE file = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
-    bench::Process first = bench::Start(
-        "\"C:\\Apps\\KIVO\\uninstKIVO.exe\" /S /norestart /log=C:\\logs\\kivo.txt", INSTALL_FOLDER);
-    std::vector<std::string> seen;
-    EXPECT_EQ(bench::WaitExitWatchingWindows(first, seen), 7);
-    bench::Close(first);
-    CloseHandle(file);
-    EXPECT_TRUE(seen.empty()) << Joined(seen);
-    ExpectProgramFiles(false);
-    ExpectDataFilesIntact();
-    EXPECT_TRUE(e2e::ArchivesAtRoot('C').empty()) << "the partial archive stayed";
-    ExpectLog(
-        "C:\\logs\\kivo.txt",
-        {{"copy", " not completed: adding the folder "},
-         {"copy", std::string("step Files: the data folder ") + INSTALL_FOLDER + " was kept"},
-         {"copy", "message, not shown: " + bench::Utf8(Text(MSG_CLEANING_REQUIRED)) + " " + INSTALL_FOLDER},
-         {"copy", "exit code 7"},
-         {"first", "uninstKIVO.exe.waiting is deleted once this program has ended"},
-         {"first", "exit code 7 (uninstalled, but the data folder was kept)"}});
+    const std::string data = std::string(INSTALL_FOLDER) + "\\Data\\";
+    const std::string greek = u8"\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC\\\u03C3\u03B7\u03BC\u03B5"
+                              u8"\u03B9\u03CE\u03C3\u03B5\u03B9\u03C2.txt";
+    for (DWORD share : {DWORD(0), DWORD(FILE_SHARE_READ)}) {
+        if (share != 0) FreshInstallation();
+        std::vector<HANDLE> locks;
+        for (const std::string& name :
+             share == 0 ? std::vector<std::string>{"Data\\clients.dat"}
+                        : std::vector<std::string>{"Data\\clients.dat", greek, "KIVO\\kivo.dll"}) {
+            const std::wstring path = bench::Wide(std::string(INSTALL_FOLDER) + "\\" + name);
+            locks.push_back(
+                CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_NE(locks.back(), INVALID_HANDLE_VALUE) << name;
+        }
+        if (share != 0) {
+            ASSERT_TRUE(bench::WriteFileBytes("C:\\Apps\\twin.dat", "one file, two names"));
+            ASSERT_TRUE(CreateHardLinkA((data + "twin.dat").c_str(), "C:\\Apps\\twin.dat", nullptr));
+        }
+        ASSERT_TRUE(bench::MakeFolders("C:\\logs"));
+        DeleteFileA("C:\\logs\\kivo.txt");
+        bench::Process first = bench::Start(
+            "\"C:\\Apps\\KIVO\\uninstKIVO.exe\" /S /norestart /log=C:\\logs\\kivo.txt", INSTALL_FOLDER);
+        std::vector<std::string> seen;
+        EXPECT_EQ(bench::WaitExitWatchingWindows(first, seen), 7);
+        bench::Close(first);
+        for (HANDLE lock : locks)
+            CloseHandle(lock);
+        EXPECT_TRUE(seen.empty()) << Joined(seen);
+        if (share == 0) {
+            ExpectDataFilesIntact();
+            ExpectProgramFiles(false);
+            EXPECT_TRUE(e2e::ArchivesAtRoot('C').empty()) << "the partial archive stayed";
+            ExpectLog("C:\\logs\\kivo.txt",
+                      {{"copy", " not completed: adding the folder "},
+                       {"copy", std::string("step Files: the data folder ") + INSTALL_FOLDER + " was kept"},
+                       {"copy", "message, not shown: " + bench::Utf8(Text(MSG_CLEANING_REQUIRED)) + " " +
+                                    INSTALL_FOLDER},
+                       {"copy", "exit code 7"},
+                       {"first", "uninstKIVO.exe.waiting is deleted once this program has ended"},
+                       {"first", "exit code 7 (uninstalled, but the data folder was kept)"}});
+            continue;
+        }
+        for (const std::string& name :
+             {std::string("Data\\twin.dat"), std::string("Data\\clients.dat"), greek})
+            EXPECT_TRUE(bench::Exists(std::string(INSTALL_FOLDER) + "\\" + name)) << name;
+        EXPECT_EQ(e2e::ArchivesAtRoot('C').size(), 1u);
+        std::string log;
+        ASSERT_TRUE(bench::ReadFileBytes("C:\\logs\\kivo.txt", log));
+        for (const std::string& line :
+             {std::string("could not remove program file: C:\\Apps\\KIVO\\KIVO\\kivo.dll"),
+              "could not remove file: " + data + "clients.dat",
+              "could not remove file: " + std::string(INSTALL_FOLDER) + "\\" + greek,
+              "kept, as the archive does not hold it unchanged: " + data + "twin.dat",
+              std::string("was kept; 3 of its files or folders that the archive holds could not be deleted "
+                          "(each named above); 1 of its files stayed since the archive does not hold them "
+                          "unchanged"),
+              std::string("3 items could not be removed")}) {
+            EXPECT_NE(log.find(line), std::string::npos) << line << " in:\n" << log;
+        }
+        EXPECT_EQ(log.find("kivo.dll"), log.rfind("kivo.dll")) << "the program file is named once:\n" << log;
+        ExpectLog("C:\\logs\\kivo.txt", {{"copy", "exit code 7"}, {"first", "exit code 7"}});
+    }
 }
 
 // A key that cannot be deleted (Windows deletes no key with subkeys) stays,

@@ -31,7 +31,9 @@ TEST(AutoexecEdit, LongLinesAreJudgedOnTheirStart) {
 }
 
 // Random texts of few symbols: the cut always leaves exactly the bytes in
-// front of the line and behind its line feed, and never reads past the end.
+// front of the line and behind its line feed, and never reads past the end;
+// padded back to the old size, the edited text is followed only by its last
+// line's end and blanks on a line of their own.
 TEST(AutoexecEdit, RandomTextsKeepEverythingElse) {
     std::mt19937 random(20130624);
     const char symbols[] = {'s', 'e', 't', ' ', 'K', 'I', 'V', 'O', '\r', '\n'};
@@ -46,9 +48,19 @@ TEST(AutoexecEdit, RandomTextsKeepEverythingElse) {
         ASSERT_TRUE(start == 0 || text[start - 1] == '\n') << text;
         ASSERT_TRUE(end == text.size() || text[end - 1] == '\n') << text;
         const std::string expected = text.substr(0, start) + text.substr(end);
-        text.resize(AutoexecCutLine(&text[0], text.size(), start, end));
+        const size_t size = text.size();
+        text.resize(AutoexecCutLine(&text[0], size, start, end));
         ASSERT_EQ(expected, text);
+        std::string padded = text + std::string(size - text.size(), 'x');
+        AutoexecPad(&padded[0], text.size(), size);
+        const size_t blanks = padded.find_last_not_of(' ') + 1;
+        ASSERT_EQ(expected, padded.substr(0, expected.size()));
+        ASSERT_TRUE(blanks == 0 || padded[blanks - 1] == '\n') << padded;
+        ASSERT_LE(blanks, expected.size() + 2) << padded;
     }
+    std::string cut = "set A=1\r\nset B=2old tail";
+    AutoexecPad(&cut[0], 16, cut.size());
+    EXPECT_EQ("set A=1\r\nset B=2\r\n" + std::string(6, ' '), cut);
 }
 
 TEST(PathText, DriveAndShareRoots) {
