@@ -15,3 +15,4 @@ int dataFilesUndeleted = 0;
 int dataFilesUnarchived = 0;
 char archivePath[PATH_CAPACITY];
 int removalsFailed = 0;
+bool finishingStoppedRun = false;

@@ -33,3 +33,7 @@ extern int dataFilesUnarchived;
 // also logged by name: an unattended run then ends with its own code rather
 // than the code of a complete uninstall.
 extern int removalsFailed;
+// Whether this run finishes one that was stopped after KIVO.EXE went: the
+// folder was found only through the mark in the uninstall key, so nothing of
+// it goes unarchived, not even what looks like a program file.
+extern bool finishingStoppedRun;

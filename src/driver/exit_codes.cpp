@@ -36,6 +36,8 @@ const char* ExitCodeMeaning(long code) {
         return "finished, but some items remain";
     case EXIT_USER_DECLINED:
         return "declined at the confirmation";
+    case EXIT_STOPPED:
+        return "the copy was stopped before it ended: run the uninstaller again to finish";
     case EXIT_ALREADY_RUNNING:
         return "another copy of the uninstaller is running";
     case EXIT_RESTART_STARTED:

@@ -16,6 +16,7 @@ enum ExitCode {
     EXIT_LOG_REFUSED = 8,         // the log cannot be written where it was asked for; nothing was done
     EXIT_ITEMS_REMAIN = 9,        // uninstalled, but some items could not be removed (each logged)
     EXIT_USER_DECLINED = 1602,    // ERROR_INSTALL_USEREXIT
+    EXIT_STOPPED = 1603,          // ERROR_INSTALL_FAILURE: the copy was stopped before it ended
     EXIT_ALREADY_RUNNING = 1618,  // ERROR_INSTALL_ALREADY_RUNNING
     EXIT_RESTART_STARTED = 1641,  // ERROR_SUCCESS_REBOOT_INITIATED
     EXIT_RESTART_NEEDED = 3010    // ERROR_SUCCESS_REBOOT_REQUIRED

@@ -340,8 +340,11 @@ bool DeleteArchivedFiles(const HeldFolder& folder, ZipListing* listing, const Re
     check.prefixLength = std::wcslen(&check.wide[0]);
     // The driver's hold of the installation folder has no right to delete it.
     const bool held = installFolderHandle != nullptr && folder.handle == installFolderHandle;
-    return FolderDeleteTreeHeld(folder, held ? 0 : 1, HeldUnchanged, &check, report) == 0 &&
-           (!held || RemoveHeldFolder());
+    if (FolderDeleteTreeHeld(folder, held ? 0 : 1, HeldUnchanged, &check, report) != 0) return false;
+    // The key goes before the emptied folder: a stop between the two leaves
+    // an empty folder, not a key that names a folder no run can find.
+    if (held) UninstallKeyRemove();
+    return !held || RemoveHeldFolder();
 }
 
 // Each removal that failed is logged by its full name and counted, once: a
@@ -505,7 +508,7 @@ void RunFilesStepHeld(const HeldFolder& folder, char* message) {
     const RemovalReport programReport = {LogFailedRemoval, &programFiles, nullptr};
     dataFilesUndeleted = 0;
     dataFilesUnarchived = 0;
-    if (usable) ProgramFilesDeleteHeld(folder, &programReport);
+    if (usable && !finishingStoppedRun) ProgramFilesDeleteHeld(folder, &programReport);
     char earlier[EARLIER_ARCHIVES_CAPACITY];
     EarlierArchives(earlier);
 

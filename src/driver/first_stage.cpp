@@ -50,10 +50,6 @@ bool ArgumentPasses(char* argument, int argumentCapacity) {
            RelaunchArgumentCheck(argument, checked, sizeof checked) == RELAUNCH_OK;
 }
 
-// Whether the installation was found only through the mark of a run that was
-// stopped before it ended, its program files already gone.
-bool finishingStoppedRun = false;
-
 // Sets installFolder; false when no usable installation was found. The folder
 // must also pass the copy's own checks: a folder the copy would refuse (a
 // whole drive, a network path, a text too long, a folder of Windows or of a
@@ -74,7 +70,8 @@ bool LocateInstallation(char* argument, int argumentCapacity) {
     return ArgumentPasses(argument, argumentCapacity) &&
            InstallFolderHold(installFolder, sizeof installFolder, nullptr, &installFolderHandle) ==
                FOLDER_SAFE &&
-           ArgumentPasses(argument, argumentCapacity);
+           ArgumentPasses(argument, argumentCapacity) &&
+           (!finishingStoppedRun || UninstallInProgressFor(installFolder, installFolderHandle));
 }
 
 // The copy's own hold is the first stage's, passed on; from then on only
@@ -127,8 +124,8 @@ int RunFirstStage() {
     if (!located) {
         RunLogWrite(
             "no installation folder: no KIVO.EXE through the KIVO variable, the uninstall key or "
-            "beside the program, no stopped uninstall marked, or the folder found is a drive, relative "
-            "or too long");
+            "beside the program, nor a stopped uninstall's folder that is still the one marked; or the "
+            "folder found is a drive, relative or too long");
         return Refuse(MSG_NOT_INSTALLED, 1);
     }
     RunLogWrite(finishingStoppedRun ? "installation folder %s, whose uninstall was stopped before it ended"
@@ -208,12 +205,15 @@ int UninstallerMain(HINSTANCE instance, const char* argumentText) {
     // uninstall was stopped before it ended.
     char program[PATH_CAPACITY];
     if (!PathJoin(installFolder, "KIVO\\KIVO.EXE", program, sizeof program) || !FileExists(program)) {
-        if (!UninstallInProgressFor(installFolder)) {
+        if (!UninstallInProgressFor(installFolder, installFolderHandle)) {
             RunLogWrite("no KIVO.EXE in %s\\KIVO: not an installation, nothing was done", installFolder);
             return UnattendedEnd(Refuse(MSG_NOT_INSTALLED, EXIT_NOT_INSTALLED));
         }
-        RunLogWrite("no KIVO.EXE in %s\\KIVO, but its uninstall was stopped before it ended: it is finished",
-                    installFolder);
+        RunLogWrite(
+            "no KIVO.EXE in %s\\KIVO, but its uninstall was stopped before it ended: it is finished, and "
+            "what is left of it all archived",
+            installFolder);
+        finishingStoppedRun = true;
     }
     RunLogWrite("copy started for the installation folder %s", installFolder);
     return UnattendedEnd(RunSecondStage(instance));

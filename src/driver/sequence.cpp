@@ -73,7 +73,7 @@ void RunUninstallSequence(const char* shortcutFolder, const char* dataFolder, in
     }
 
     removalFailed = RunLogRemovalFailed;
-    if (UninstallMarkInProgress(dataFolder))
+    if (UninstallMarkInProgress(dataFolder, installFolderHandle))
         RunLogWrite("the uninstall of %s is marked in progress in the uninstall key", dataFolder);
     else
         RunLogWrite("the uninstall key could not be marked: should this run be stopped, a later one may not "
@@ -109,9 +109,7 @@ void RunUninstallSequence(const char* shortcutFolder, const char* dataFolder, in
     StepBegin(labelFiles);
     RunFilesStep(dataFolder, message);
     ShellNotifyInstallFolder(dataFolder);
-    if (!UninstallKeyRemove())
-        RunLogRemovalFailed("registry key",
-                            "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO");
+    UninstallKeyRemove();
     StepEnd();
     RunLogFilesStep(dataFolder);
 

@@ -7,6 +7,7 @@
 #include "driver/private_copy.h"
 #include "driver/relaunch_argument.h"
 #include "driver/run_log.h"
+#include "driver/uninstall_key.h"
 
 #include <cstring>
 
@@ -164,6 +165,14 @@ int FirstStageEnd(HANDLE copyProcess, const char* copyPath) {
         code = EXIT_LAUNCH_ERROR;
     CloseHandle(copyProcess);
     RunLogWrite("the copy ended with exit code %lu", static_cast<unsigned long>(code));
+    // A copy ended from outside (a kill, a deployment tool's time-out) may
+    // leave any code, 0 too; one that ran to its end took its mark away.
+    if (UninstallRanToItsEnd(code) && UninstallInProgressFor(installFolder, nullptr)) {
+        RunLogWrite(
+            "but its uninstall of %s is still marked in progress: the copy was stopped before it ended",
+            installFolder);
+        code = EXIT_STOPPED;
+    }
     SettleOwnFile(code);
     return static_cast<int>(code);
 }

@@ -3,6 +3,7 @@
 #include "driver/archive_name.h"
 #include "driver/driver_state.h"
 #include "driver/relaunch_argument.h"
+#include "driver/run_log.h"
 #include "platform/registry.h"
 
 #include <windows.h>
@@ -14,10 +15,24 @@ const char* const UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\
 
 namespace {
 
-// Only administrators write below HKEY_LOCAL_MACHINE on the NT family, so the
-// mark cannot be planted to make a run take somebody's folder for ours.
+// Only administrators write below HKEY_LOCAL_MACHINE on the NT family. The
+// folder's identity goes with its name, so that a folder put in the place of
+// the one marked (or a mark that was planted) is never taken for it.
 const char* const IN_PROGRESS_VALUE = "UninstallInProgress";
+const char* const IDENTITY_VALUE = "UninstallInProgressFolder";
 const char* const ARCHIVES_VALUE = "UninstallArchives";
+constexpr int IDENTITY_CAPACITY = 32;
+
+// The held folder's volume serial number and file index as text; false
+// where there is no handle to ask (Windows 9x).
+bool FolderIdentity(void* held, char* out) {
+    BY_HANDLE_FILE_INFORMATION information;
+    return held != nullptr && GetFileInformationByHandle(static_cast<HANDLE>(held), &information) &&
+           TextFormat(out, IDENTITY_CAPACITY, "%08lX-%08lX%08lX",
+                      static_cast<unsigned long>(information.dwVolumeSerialNumber),
+                      static_cast<unsigned long>(information.nFileIndexHigh),
+                      static_cast<unsigned long>(information.nFileIndexLow));
+}
 
 // A text value of the key into out; false when it is absent, empty, not
 // text, or does not fit.
@@ -41,17 +56,29 @@ bool WriteText(const char* name, const char* text) {
 
 } // namespace
 
-bool UninstallMarkInProgress(const char* folder) {
-    return WriteText(IN_PROGRESS_VALUE, folder);
+bool UninstallMarkInProgress(const char* folder, void* held) {
+    char identity[IDENTITY_CAPACITY];
+    if (!FolderIdentity(held, identity)) {
+        if (held != nullptr) return false;
+        RegistryDeleteValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, IDENTITY_VALUE);
+        return WriteText(IN_PROGRESS_VALUE, folder);
+    }
+    return WriteText(IDENTITY_VALUE, identity) && WriteText(IN_PROGRESS_VALUE, folder);
 }
 
 bool UninstallInProgressFolder(char* out, int capacity) {
     return ReadText(IN_PROGRESS_VALUE, out, capacity);
 }
 
-bool UninstallInProgressFor(const char* folder) {
+bool UninstallInProgressFor(const char* folder, void* held) {
     char marked[PATH_CAPACITY];
-    return UninstallInProgressFolder(marked, sizeof marked) && lstrcmpiA(marked, folder) == 0;
+    if (!UninstallInProgressFolder(marked, sizeof marked) || lstrcmpiA(marked, folder) != 0) return false;
+    char identity[IDENTITY_CAPACITY];
+    char markedIdentity[IDENTITY_CAPACITY];
+    if (held == nullptr) return true; // Windows 9x: the name is all there is
+    return FolderIdentity(held, identity) &&
+           ReadText(IDENTITY_VALUE, markedIdentity, sizeof markedIdentity) &&
+           std::strcmp(identity, markedIdentity) == 0;
 }
 
 bool UninstallArchivesRead(char* out, int capacity) {
@@ -67,11 +94,16 @@ bool UninstallArchiveAdd(const char* archive) {
            WriteText(ARCHIVES_VALUE, names);
 }
 
-bool UninstallKeyRemove() {
+void UninstallKeyRemove() {
+    static bool done = false;
+    if (done) return;
+    done = true;
     const LONG result = RegDeleteKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY);
-    if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) return true;
+    if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) return;
     // A key that stays no longer tells of a run under way.
-    RegistryDeleteValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, IN_PROGRESS_VALUE);
-    RegistryDeleteValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, ARCHIVES_VALUE);
-    return false;
+    const char* const values[] = {IN_PROGRESS_VALUE, IDENTITY_VALUE, ARCHIVES_VALUE};
+    for (const char* value : values)
+        RegistryDeleteValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, value);
+    RunLogRemovalFailed("registry key",
+                        "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO");
 }

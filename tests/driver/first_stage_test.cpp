@@ -241,10 +241,15 @@ TEST_F(FirstStage, UninstallKeyOrTheProgramsOwnFolderFindTheInstallation) {
     EXPECT_EQ(Answer(Quoted(beside), Text(MSG_TITLE), Confirmation(installRoot), IDNO), 0);
     DeleteFileA((std::string(installRoot) + "\\KIVO\\KIVO.EXE").c_str());
     EXPECT_EQ(Answer(Quoted(beside), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
-    // Without KIVO.EXE, the mark of an uninstall that was stopped names it,
-    // and only a folder that passes the same checks.
+    // Without KIVO.EXE, the mark of a stopped uninstall names the folder only
+    // with the identity of the folder marked (the stop test shows one), and
+    // only a folder that passes the same checks: a name alone, as a planted
+    // mark or a folder put in the marked one's place would have, is refused.
     bench::RegSetString(HKEY_LOCAL_MACHINE, uninstallKey, "UninstallInProgress", installRoot);
-    EXPECT_EQ(Answer(Quoted(beside), Text(MSG_TITLE), Confirmation(installRoot), IDNO), 0);
+    EXPECT_EQ(Answer(Quoted(beside), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
+    bench::RegSetString(HKEY_LOCAL_MACHINE, uninstallKey, "UninstallInProgressFolder",
+                        "00000000-0000000000000000");
+    EXPECT_EQ(Answer(Quoted(beside), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
     bench::RegSetString(HKEY_LOCAL_MACHINE, uninstallKey, "UninstallInProgress", "C:\\windows");
     EXPECT_EQ(Answer(Quoted(beside), "uninstKIVO.exe", Text(MSG_NOT_INSTALLED), IDOK), 1);
     bench::RegDeleteTree(HKEY_LOCAL_MACHINE, uninstallKey);

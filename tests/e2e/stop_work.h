@@ -7,7 +7,6 @@
 namespace e2e {
 
 constexpr const char* STOP_WORK_NAME = "kivo-stop-work"; // a file mapping the test creates
-constexpr UINT STOPPED = 99;                             // the stopped copy's exit code
 
 // The phases whose beginning the copy records: the steps (1 Shortcuts to 6
 // Ended), the archive's first progress report, the archive written, verified.
@@ -21,11 +20,12 @@ enum StopPhase : int {
 constexpr int PHASES = 10;
 
 // The units of work done and the units done when each phase began; the copy
-// is ended at unit stopAt (0 never), or stopOffset units after stopPhase
+// is ended, with stopCode, at unit stopAt (0 never), or stopOffset units after stopPhase
 // began, when that is set (offset 1: at the unit that begins it).
 struct StopWork {
     LONG done;
     LONG stopAt;
+    UINT stopCode; // the exit code the copy is ended with
     LONG stopPhase;
     LONG stopOffset;
     LONG stepsBegun;

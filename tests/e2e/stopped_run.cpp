@@ -15,7 +15,7 @@ e2e::StopWork* work = nullptr;
 
 void Unit() {
     if (InterlockedIncrement(&work->done) == work->stopAt)
-        TerminateProcess(GetCurrentProcess(), e2e::STOPPED);
+        TerminateProcess(GetCurrentProcess(), work->stopCode);
 }
 
 void OnWalk(int, const wchar_t*, size_t) {
