@@ -23,6 +23,9 @@ const char* const IDENTITY_VALUE = "UninstallInProgressFolder";
 const char* const ARCHIVES_VALUE = "UninstallArchives";
 constexpr int IDENTITY_CAPACITY = 32;
 
+// The key is removed once in an uninstall, which begins with its mark.
+bool keyRemovalTried = false;
+
 // The held folder's volume serial number and file index as text; false
 // where there is no handle to ask (Windows 9x).
 bool FolderIdentity(void* held, char* out) {
@@ -57,6 +60,7 @@ bool WriteText(const char* name, const char* text) {
 } // namespace
 
 bool UninstallMarkInProgress(const char* folder, void* held) {
+    keyRemovalTried = false;
     char identity[IDENTITY_CAPACITY];
     if (!FolderIdentity(held, identity)) {
         if (held != nullptr) return false;
@@ -95,9 +99,8 @@ bool UninstallArchiveAdd(const char* archive) {
 }
 
 void UninstallKeyRemove() {
-    static bool done = false;
-    if (done) return;
-    done = true;
+    if (keyRemovalTried) return;
+    keyRemovalTried = true;
     const LONG result = RegDeleteKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY);
     if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) return;
     // A key that stays no longer tells of a run under way.
