@@ -7,8 +7,8 @@
 //--- capacities, terminating zero included
 constexpr int ARCHIVE_NAME_CAPACITY = 80;
 // The archives of stopped runs that a run finishing them names besides its
-// own: three, more are not recorded.
-constexpr int EARLIER_ARCHIVES_CAPACITY = 3 * ARCHIVE_NAME_CAPACITY;
+// own: about 25 dated names; one that would not fit is not recorded.
+constexpr int EARLIER_ARCHIVES_CAPACITY = 12 * ARCHIVE_NAME_CAPACITY;
 // Two of the longest result texts, the archive names, the longest folder
 // path and their line breaks.
 constexpr int RESULT_MESSAGE_CAPACITY = 2 * 64 + EARLIER_ARCHIVES_CAPACITY + ARCHIVE_NAME_CAPACITY + 260;

@@ -450,8 +450,10 @@ void EarlierArchives(char* names) {
     for (char* name = recorded; *name != '\0';) {
         char* end = std::strchr(name, '\r');
         if (end != nullptr) *end = '\0';
-        if (FileExists(name)) {
-            RunLogWrite("the archive %s, made by a stopped run, holds what that run deleted", name);
+        if (!FileExists(name)) {
+            RunLogWrite("the archive %s, made by a stopped run, is no longer there: not named", name);
+        } else {
+            RunLogWrite("the archive %s, made by a stopped run, holds data of this folder", name);
             const size_t nameLength = std::strlen(name);
             if (length != 0) names[length++] = '\r';
             std::memcpy(names + length, name, nameLength + 1);

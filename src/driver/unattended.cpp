@@ -166,11 +166,12 @@ int FirstStageEnd(HANDLE copyProcess, const char* copyPath) {
     CloseHandle(copyProcess);
     RunLogWrite("the copy ended with exit code %lu", static_cast<unsigned long>(code));
     // A copy ended from outside (a kill, a deployment tool's time-out) may
-    // leave any code, 0 too; one that ran to its end took its mark away.
-    if (UninstallRanToItsEnd(code) && UninstallInProgressFor(installFolder, nullptr)) {
-        RunLogWrite(
-            "but its uninstall of %s is still marked in progress: the copy was stopped before it ended",
-            installFolder);
+    // leave any code, 0 too. One that ran to its end took its mark away, and
+    // the uninstall key too unless it had to say that items remain.
+    const bool marked = UninstallInProgressFor(installFolder, nullptr);
+    if (UninstallRanToItsEnd(code) && (marked || (code != EXIT_ITEMS_REMAIN && UninstallKeyPresent()))) {
+        RunLogWrite("but the uninstall key is still there%s: the copy was stopped before it ended",
+                    marked ? ", marking its uninstall in progress" : "");
         code = EXIT_STOPPED;
     }
     SettleOwnFile(code);

@@ -27,7 +27,9 @@ constexpr int IDENTITY_CAPACITY = 32;
 bool keyRemovalTried = false;
 
 // The held folder's volume serial number and file index as text; false
-// where there is no handle to ask (Windows 9x).
+// where there is no handle to ask (Windows 9x). Its creation time would tell
+// a new folder that got a deleted one's index from it, but Wine reports a
+// time that changes with the folder's contents.
 bool FolderIdentity(void* held, char* out) {
     BY_HANDLE_FILE_INFORMATION information;
     return held != nullptr && GetFileInformationByHandle(static_cast<HANDLE>(held), &information) &&
@@ -91,11 +93,20 @@ bool UninstallArchivesRead(char* out, int capacity) {
 }
 
 bool UninstallArchiveAdd(const char* archive) {
+    // No longer than a later run reads back.
     char earlier[EARLIER_ARCHIVES_CAPACITY];
-    char names[EARLIER_ARCHIVES_CAPACITY + ARCHIVE_NAME_CAPACITY];
+    char names[EARLIER_ARCHIVES_CAPACITY];
     return UninstallArchivesRead(earlier, sizeof earlier) &&
            TextFormat(names, sizeof names, earlier[0] != '\0' ? "%s\r%s" : "%s%s", earlier, archive) &&
            WriteText(ARCHIVES_VALUE, names);
+}
+
+bool UninstallKeyPresent() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
 }
 
 void UninstallKeyRemove() {

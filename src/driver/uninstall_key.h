@@ -22,6 +22,8 @@ bool UninstallArchivesRead(char* out, int capacity);
 // Records one more archive that got its final name, so that a run that
 // finishes this one names it too; false when it could not be recorded.
 bool UninstallArchiveAdd(const char* archive);
+// Whether the key is there at all.
+bool UninstallKeyPresent();
 // Removes the key and its mark, once in a run: the last trace that names the
 // installation. A key that stays loses its mark and is logged.
 void UninstallKeyRemove();
