@@ -54,6 +54,11 @@ int ArchivePrefixLength(const char* folder) {
     return last == nullptr ? 0 : static_cast<int>(last - folder) + 1;
 }
 
+int ArchiveNamesAppend(char* out, int capacity, const char* names, const char* name) {
+    if (out == nullptr || capacity <= 0) return -1;
+    return TextFormat(out, capacity, names[0] != '\0' ? "%s\r%s" : "%s%s", names, name) ? 0 : -1;
+}
+
 int ResultMessageFormat(char* out, int capacity, const char* text, const char* detail) {
     if (out == nullptr || capacity <= 0) return -1;
     return TextFormat(out, capacity, "%s\r%s", text, detail) ? 0 : -1;

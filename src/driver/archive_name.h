@@ -29,6 +29,9 @@ int ArchivePartialName(char* out, int capacity, const char* name);
 bool ArchiveNameIsPartial(const wchar_t* name, size_t length);
 // Characters up to and including the folder's last backslash (0 without one).
 int ArchivePrefixLength(const char* folder);
+// The archive names a result gives: names (may be empty), then name, "\r"
+// between them; 0 written, -1 refused.
+int ArchiveNamesAppend(char* out, int capacity, const char* names, const char* name);
 // text, "\r", detail into out; 0 written, -1 refused.
 int ResultMessageFormat(char* out, int capacity, const char* text, const char* detail);
 // The archive written and the folder that stayed all the same:

@@ -562,10 +562,11 @@ void RunFilesStepHeld(const HeldFolder& folder, char* message) {
     busyProgress = -1;
     lstrcpynA(archivePath, archiveName, PATH_CAPACITY);
 
-    // Every archive that holds data of the folder is named.
+    // Every archive that holds data of the folder is named; the names always
+    // fit, should they not, this run's own archive is.
     char named[EARLIER_ARCHIVES_CAPACITY + ARCHIVE_NAME_CAPACITY];
-    if (!TextFormat(named, sizeof named, earlier[0] != '\0' ? "%s\r%s" : "%s%s", earlier, archiveName))
-        named[0] = '\0';
+    if (ArchiveNamesAppend(named, sizeof named, earlier, archiveName) != 0)
+        lstrcpynA(named, archiveName, sizeof named);
     const char* cleaningRequired = CatalogueText(MSG_CLEANING_REQUIRED, languageCode);
     const char* filesArchived = CatalogueText(MSG_FILES_ARCHIVED, languageCode);
     int formatted = -1;

@@ -79,9 +79,9 @@ bool UninstallInProgressFolder(char* out, int capacity) {
 bool UninstallInProgressFor(const char* folder, void* held) {
     char marked[PATH_CAPACITY];
     if (!UninstallInProgressFolder(marked, sizeof marked) || lstrcmpiA(marked, folder) != 0) return false;
+    if (held == nullptr) return true; // Windows 9x: the name is all there is
     char identity[IDENTITY_CAPACITY];
     char markedIdentity[IDENTITY_CAPACITY];
-    if (held == nullptr) return true; // Windows 9x: the name is all there is
     return FolderIdentity(held, identity) &&
            ReadText(IDENTITY_VALUE, markedIdentity, sizeof markedIdentity) &&
            std::strcmp(identity, markedIdentity) == 0;
@@ -97,16 +97,12 @@ bool UninstallArchiveAdd(const char* archive) {
     char earlier[EARLIER_ARCHIVES_CAPACITY];
     char names[EARLIER_ARCHIVES_CAPACITY];
     return UninstallArchivesRead(earlier, sizeof earlier) &&
-           TextFormat(names, sizeof names, earlier[0] != '\0' ? "%s\r%s" : "%s%s", earlier, archive) &&
-           WriteText(ARCHIVES_VALUE, names);
+           ArchiveNamesAppend(names, sizeof names, earlier, archive) == 0 && WriteText(ARCHIVES_VALUE, names);
 }
 
 bool UninstallKeyPresent() {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    // The probe of its default value fails with -1 only when the key is not there.
+    return RegistryReadValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, nullptr, nullptr, nullptr) != -1;
 }
 
 void UninstallKeyRemove() {
@@ -118,6 +114,7 @@ void UninstallKeyRemove() {
     const char* const values[] = {IN_PROGRESS_VALUE, IDENTITY_VALUE, ARCHIVES_VALUE};
     for (const char* value : values)
         RegistryDeleteValue(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, value);
+    char name[PATH_CAPACITY];
     RunLogRemovalFailed("registry key",
-                        "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KIVO");
+                        TextFormat(name, sizeof name, "HKLM\\%s", UNINSTALL_KEY) ? name : UNINSTALL_KEY);
 }
