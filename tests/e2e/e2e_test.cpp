@@ -12,7 +12,9 @@
 #include <cstring>
 #include <regex>
 
+using e2e::FreshInstallation;
 using e2e::INSTALL_FOLDER;
+using e2e::RemoveArchives;
 
 namespace {
 
@@ -134,17 +136,6 @@ void ExpectNothingRemoved() {
     for (const std::string& link : e2e::ProductShortcuts())
         EXPECT_TRUE(bench::Exists(link)) << link;
     EXPECT_TRUE(e2e::ArchivesAtRoot('C').empty());
-}
-
-void RemoveArchives() {
-    for (const std::string& name : e2e::ArchivesAtRoot('C'))
-        bench::RemoveTree(name);
-}
-
-void FreshInstallation() {
-    RemoveArchives();
-    bench::RemoveTree(INSTALL_FOLDER);
-    e2e::LayOutInstallation();
 }
 
 HANDLE OpenProcessOf(const bench::Box& box) {

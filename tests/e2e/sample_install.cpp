@@ -348,6 +348,17 @@ std::vector<std::string> ArchivesAtRoot(char drive) {
     return names;
 }
 
+void RemoveArchives() {
+    for (const std::string& name : ArchivesAtRoot('C'))
+        bench::RemoveTree(name);
+}
+
+void FreshInstallation() {
+    RemoveArchives();
+    bench::RemoveTree(INSTALL_FOLDER);
+    LayOutInstallation();
+}
+
 std::string PrivateCopyFolder() {
     WIN32_FIND_DATAA item;
     HANDLE search = FindFirstFileA((bench::TempFolder() + "\\uninstKIVO-*").c_str(), &item);

@@ -39,6 +39,9 @@ std::string AutoexecAfter();
 
 //--- archive names at the drive root
 std::vector<std::string> ArchivesAtRoot(char drive);
+void RemoveArchives(); // those at C:
+// The installation laid out anew, without the archives of earlier runs.
+void FreshInstallation();
 // The copy's private folder in %TEMP% while it exists (the first one), or "".
 std::string PrivateCopyFolder();
 

@@ -51,10 +51,7 @@ uint32_t Crc(const std::string& bytes) {
 // The sample installation's data and a few thousand files more, the same for
 // every run of one seed.
 std::vector<DataFile> LayOutStoppable(uint32_t seed) {
-    for (const std::string& archive : ArchivesAtRoot('C'))
-        DeleteFileA(archive.c_str());
-    bench::RemoveTree(INSTALL_FOLDER);
-    LayOutInstallation();
+    FreshInstallation();
     static std::vector<std::string> names;
     names.reserve(2500);
     std::vector<DataFile> data = DataFiles();
@@ -149,15 +146,10 @@ long RunStopper(const StopPoint& point, UINT code, const std::string& log) {
 // The real program, as a person would start it again: from the installation
 // folder while its copy is there, otherwise a copy from elsewhere.
 long RunAgain(const std::string& log) {
-    std::string program = std::string(INSTALL_FOLDER) + "\\uninstKIVO.exe";
-    if (!bench::Exists(program)) {
-        std::string bytes;
-        bench::ReadFileBytes(bench::ProgramPath(), bytes);
-        bench::MakeFolders("C:\\Again");
-        program = "C:\\Again\\uninstKIVO.exe";
-        bench::WriteFileBytes(program, bytes);
-    }
-    bench::Process run = bench::Start("\"" + program + "\" /S /log=" + log, "C:\\");
+    const std::string program = std::string(INSTALL_FOLDER) + "\\uninstKIVO.exe";
+    const std::string switches = "/S /log=" + log;
+    bench::Process run = bench::Start(
+        bench::Exists(program) ? "\"" + program + "\" " + switches : SecondStageCommand(switches), "C:\\");
     const long code = bench::WaitExit(run, 300000);
     bench::Close(run);
     return code;
